@@ -1,0 +1,76 @@
+// The per-user database that holds the three hives. One connection per process and database
+// file; every write is one immediate transaction, so concurrent processes never lose a value.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <windef.h>
+
+namespace orvik::registry {
+
+struct ValueRecord {
+    std::string name;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+};
+
+struct KeyRecord {
+    int64_t id = 0;
+    std::string name;
+    int64_t written = 0;  // FILETIME ticks of the last change
+};
+
+class RegistryDatabase {
+public:
+    enum Hive : int64_t { ClassesRoot = 1, CurrentUser = 2, LocalMachine = 3 };
+
+    // The database of the current ORVIK_HOME, opened on first use. Null (with *error set) when it
+    // cannot be opened or is damaged; the next call tries again.
+    static std::shared_ptr<RegistryDatabase> current(LONG* error);
+
+    ~RegistryDatabase();
+    RegistryDatabase(const RegistryDatabase&) = delete;
+    RegistryDatabase& operator=(const RegistryDatabase&) = delete;
+
+    const std::string& path() const { return path_; }
+
+    // Key operations. Paths are already split into names. A key id of 0 never exists.
+    LONG findKey(int64_t from, const std::vector<std::string>& names, int64_t& id);
+    LONG createKey(int64_t from, const std::vector<std::string>& names, int64_t& id, bool& created);
+    LONG keyExists(int64_t id, bool& exists);
+    LONG deleteKey(int64_t parent, const std::string& name);
+    LONG subKeyAt(int64_t id, DWORD index, KeyRecord& out);
+
+    // Value operations on a key id.
+    LONG getValue(int64_t key, std::string_view name, ValueRecord& out);
+    LONG setValue(int64_t key, std::string_view name, DWORD type, const BYTE* data, size_t size);
+    LONG deleteValue(int64_t key, std::string_view name);
+    LONG valueAt(int64_t key, DWORD index, ValueRecord& out);
+
+    // Case folding as the registry compares names.
+    static std::string fold(std::string_view name);
+
+private:
+    explicit RegistryDatabase(std::string path);
+    LONG open();
+    LONG resultOf(int rc) const;
+
+    class Statement;
+    class Transaction;
+    friend class Statement;
+    friend class Transaction;
+
+    std::string path_;
+    sqlite3* db_ = nullptr;
+    std::mutex lock_;
+};
+
+}  // namespace orvik::registry

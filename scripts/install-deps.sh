@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs, only when missing, every Debian package that the build, the programs and the tests need.
+# Safe to run again; needs root (or sudo) only when something is missing.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config clang-format git
+  # libraries the platform layer and the security library link
+  libssl-dev libsqlite3-dev libcurl4-openssl-dev libldap-dev libgsf-1-dev libnss3-dev
+  # the programs' user interface
+  qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev
+  # tests: GoogleTest, a real directory server, a display and fonts for the window tests
+  googletest libgtest-dev libgmock-dev slapd ldap-utils xvfb xauth
+  fonts-wqy-microhei
+  # tests: an HTTP server on the loopback address
+  python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all ${#packages[@]} packages are present"
+  exit 0
+fi
+
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
