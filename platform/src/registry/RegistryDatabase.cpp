@@ -248,22 +248,29 @@ std::string RegistryDatabase::fold(std::string_view name) {
     return out;
 }
 
-LONG RegistryDatabase::keyExists(int64_t id, bool& exists) {
-    std::lock_guard guard(lock_);
+LONG RegistryDatabase::checkKey(int64_t id) {
     Statement st(*this, "SELECT 1 FROM reg_keys WHERE id = ?");
     st.bind(1, id);
     int rc = st.step();
-    exists = rc == SQLITE_ROW;
-    return rc == SQLITE_ROW || rc == SQLITE_DONE ? ERROR_SUCCESS : resultOf(rc);
+    if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
+    return rc == SQLITE_ROW ? ERROR_SUCCESS : resultOf(rc);
+}
+
+LONG RegistryDatabase::endOfList(int64_t id) {
+    LONG alive = checkKey(id);
+    return alive == ERROR_SUCCESS ? ERROR_NO_MORE_ITEMS : alive;
+}
+
+LONG RegistryDatabase::touch(int64_t id, int64_t when) {
+    Statement st(*this, "UPDATE reg_keys SET written = ? WHERE id = ?");
+    st.bind(1, when).bind(2, id);
+    return st.step() == SQLITE_DONE ? ERROR_SUCCESS : resultOf(st.rc());
 }
 
 LONG RegistryDatabase::findKey(int64_t from, const std::vector<std::string>& names, int64_t& id) {
     std::lock_guard guard(lock_);
-    Statement self(*this, "SELECT 1 FROM reg_keys WHERE id = ?");
-    self.bind(1, from);
-    int rc = self.step();
-    if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
-    if (rc != SQLITE_ROW) return resultOf(rc);
+    if (LONG alive = checkKey(from); alive != ERROR_SUCCESS) return alive;
+    int rc = SQLITE_OK;
     id = from;
     for (const auto& name : names) {
         Statement st(*this, "SELECT id FROM reg_keys WHERE parent = ? AND fold = ?");
@@ -281,11 +288,8 @@ LONG RegistryDatabase::createKey(int64_t from, const std::vector<std::string>& n
     created = false;
     Transaction tx(*this);
     if (tx.rc() != SQLITE_OK) return resultOf(tx.rc());
-    Statement self(*this, "SELECT 1 FROM reg_keys WHERE id = ?");
-    self.bind(1, from);
-    int rc = self.step();
-    if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
-    if (rc != SQLITE_ROW) return resultOf(rc);
+    if (LONG alive = checkKey(from); alive != ERROR_SUCCESS) return alive;
+    int rc = SQLITE_OK;
     id = from;
     const int64_t now = nowAsFileTime();
     for (const auto& name : names) {
@@ -303,9 +307,7 @@ LONG RegistryDatabase::createKey(int64_t from, const std::vector<std::string>& n
         ins.bind(1, id).bind(2, name).bind(3, folded).bind(4, now);
         rc = ins.step();
         if (rc != SQLITE_DONE) return resultOf(rc);
-        Statement touch(*this, "UPDATE reg_keys SET written = ? WHERE id = ?");
-        touch.bind(1, now).bind(2, id);
-        if (touch.step() != SQLITE_DONE) return resultOf(touch.rc());
+        if (LONG touched = touch(id, now); touched != ERROR_SUCCESS) return touched;
         id = sqlite3_last_insert_rowid(db_);
         created = true;
     }
@@ -334,9 +336,7 @@ LONG RegistryDatabase::deleteKey(int64_t parent, const std::string& name) {
     Statement key(*this, "DELETE FROM reg_keys WHERE id = ?");
     key.bind(1, id);
     if (key.step() != SQLITE_DONE) return resultOf(key.rc());
-    Statement touch(*this, "UPDATE reg_keys SET written = ? WHERE id = ?");
-    touch.bind(1, nowAsFileTime()).bind(2, parent);
-    if (touch.step() != SQLITE_DONE) return resultOf(touch.rc());
+    if (LONG rc = touch(parent, nowAsFileTime()); rc != ERROR_SUCCESS) return rc;
     return resultOf(tx.commit());
 }
 
@@ -345,13 +345,7 @@ LONG RegistryDatabase::subKeyAt(int64_t id, DWORD index, KeyRecord& out) {
     Statement st(*this, "SELECT id, name, written FROM reg_keys WHERE parent = ? ORDER BY fold LIMIT 1 OFFSET ?");
     st.bind(1, id).bind(2, static_cast<int64_t>(index));
     int rc = st.step();
-    if (rc == SQLITE_DONE) {
-        bool exists = false;
-        Statement self(*this, "SELECT 1 FROM reg_keys WHERE id = ?");
-        self.bind(1, id);
-        exists = self.step() == SQLITE_ROW;
-        return exists ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
-    }
+    if (rc == SQLITE_DONE) return endOfList(id);
     if (rc != SQLITE_ROW) return resultOf(rc);
     out.id = st.integer(0);
     out.name = st.text(1);
@@ -376,20 +370,14 @@ LONG RegistryDatabase::setValue(int64_t key, std::string_view name, DWORD type, 
     std::lock_guard guard(lock_);
     Transaction tx(*this);
     if (tx.rc() != SQLITE_OK) return resultOf(tx.rc());
-    Statement self(*this, "SELECT 1 FROM reg_keys WHERE id = ?");
-    self.bind(1, key);
-    int rc = self.step();
-    if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
-    if (rc != SQLITE_ROW) return resultOf(rc);
+    if (LONG alive = checkKey(key); alive != ERROR_SUCCESS) return alive;
     // An existing value keeps its place in the enumeration and the spelling of its name.
     Statement st(*this,
                  "INSERT INTO reg_values(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?) "
                  "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
     st.bind(1, key).bind(2, name).bind(3, fold(name)).bind(4, static_cast<int64_t>(type)).bindBlob(5, data, size);
     if (st.step() != SQLITE_DONE) return resultOf(st.rc());
-    Statement touch(*this, "UPDATE reg_keys SET written = ? WHERE id = ?");
-    touch.bind(1, nowAsFileTime()).bind(2, key);
-    if (touch.step() != SQLITE_DONE) return resultOf(touch.rc());
+    if (LONG rc = touch(key, nowAsFileTime()); rc != ERROR_SUCCESS) return rc;
     return resultOf(tx.commit());
 }
 
@@ -401,9 +389,7 @@ LONG RegistryDatabase::deleteValue(int64_t key, std::string_view name) {
     st.bind(1, key).bind(2, fold(name));
     if (st.step() != SQLITE_DONE) return resultOf(st.rc());
     if (sqlite3_changes(db_) == 0) return ERROR_FILE_NOT_FOUND;
-    Statement touch(*this, "UPDATE reg_keys SET written = ? WHERE id = ?");
-    touch.bind(1, nowAsFileTime()).bind(2, key);
-    if (touch.step() != SQLITE_DONE) return resultOf(touch.rc());
+    if (LONG rc = touch(key, nowAsFileTime()); rc != ERROR_SUCCESS) return rc;
     return resultOf(tx.commit());
 }
 
@@ -412,11 +398,7 @@ LONG RegistryDatabase::valueAt(int64_t key, DWORD index, ValueRecord& out) {
     Statement st(*this, "SELECT name, type, data FROM reg_values WHERE key = ? ORDER BY seq LIMIT 1 OFFSET ?");
     st.bind(1, key).bind(2, static_cast<int64_t>(index));
     int rc = st.step();
-    if (rc == SQLITE_DONE) {
-        Statement self(*this, "SELECT 1 FROM reg_keys WHERE id = ?");
-        self.bind(1, key);
-        return self.step() == SQLITE_ROW ? ERROR_NO_MORE_ITEMS : ERROR_KEY_DELETED;
-    }
+    if (rc == SQLITE_DONE) return endOfList(key);
     if (rc != SQLITE_ROW) return resultOf(rc);
     out.name = st.text(0);
     out.type = static_cast<DWORD>(st.integer(1));

@@ -45,7 +45,6 @@ public:
     // Key operations. Paths are already split into names. A key id of 0 never exists.
     LONG findKey(int64_t from, const std::vector<std::string>& names, int64_t& id);
     LONG createKey(int64_t from, const std::vector<std::string>& names, int64_t& id, bool& created);
-    LONG keyExists(int64_t id, bool& exists);
     LONG deleteKey(int64_t parent, const std::string& name);
     LONG subKeyAt(int64_t id, DWORD index, KeyRecord& out);
 
@@ -62,6 +61,10 @@ private:
     explicit RegistryDatabase(std::string path);
     LONG open();
     LONG resultOf(int rc) const;
+    // The caller holds lock_.
+    LONG checkKey(int64_t id);   // ERROR_KEY_DELETED when the key is gone
+    LONG endOfList(int64_t id);  // what an index past the end means: no more items, or a gone key
+    LONG touch(int64_t id, int64_t when);
 
     class Statement;
     class Transaction;
