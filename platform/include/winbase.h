@@ -4,6 +4,17 @@
 #include "windef.h"
 #include "winerror.h"
 
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *PSYSTEMTIME, *LPSYSTEMTIME;
+
 extern "C" {
 
 // The last error is kept per thread, as on Windows.
@@ -15,4 +26,10 @@ ORVIK_PLATFORM_API void WINAPI SetLastError(DWORD code);
 // ERROR_INSUFFICIENT_BUFFER.
 ORVIK_PLATFORM_API DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 
+// FILETIME is UTC; "local" is the TZ of the process.
+ORVIK_PLATFORM_API BOOL WINAPI FileTimeToLocalFileTime(const FILETIME* fileTime, LPFILETIME localTime);
+ORVIK_PLATFORM_API BOOL WINAPI FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime);
+ORVIK_PLATFORM_API BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* systemTime, LPFILETIME fileTime);
+ORVIK_PLATFORM_API void WINAPI GetLocalTime(LPSYSTEMTIME systemTime);
+ORVIK_PLATFORM_API void WINAPI GetSystemTime(LPSYSTEMTIME systemTime);
 }  // extern "C"

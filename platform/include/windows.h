@@ -7,3 +7,5 @@
 #include "winbase.h"
 #include "winreg.h"
 #include "winuser.h"
+#include "winnls.h"
+#include "wincrypt.h"

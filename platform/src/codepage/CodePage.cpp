@@ -1,9 +1,12 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include <orvik/CodePage.h>
+#include <winbase.h>
+#include <winnls.h>
 
 namespace {
 
@@ -93,3 +96,131 @@ std::string fromCp936(std::string_view cp936) {
 }
 
 }  // namespace orvik
+
+namespace orvik {
+
+std::u16string utf8ToUtf16(std::string_view s) {
+    std::u16string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t n = utf8Length(c);
+        char32_t cp = 0xFFFD;
+        if (n == 1 && c < 0x80) {
+            cp = c;
+        } else if (n > 1 && i + n <= s.size()) {
+            cp = c & (0x3F >> (n - 1));
+            bool ok = true;
+            for (size_t k = 1; k < n; ++k) {
+                unsigned char t = static_cast<unsigned char>(s[i + k]);
+                if ((t & 0xC0) != 0x80) ok = false;
+                cp = (cp << 6) | (t & 0x3F);
+            }
+            bool overlong = (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000);
+            if (!ok || overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+                cp = 0xFFFD;
+                n = 1;
+            }
+        } else {
+            n = 1;
+        }
+        i += n;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
+}
+
+std::string utf16ToUtf8(std::u16string_view s) {
+    std::string out;
+    out.reserve(s.size() * 3);
+    for (size_t i = 0; i < s.size(); ++i) {
+        char32_t cp = s[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+}  // namespace orvik
+
+namespace {
+
+bool knownCodePage(UINT cp) { return cp == CP_ACP || cp == CP_UTF8 || cp == 936; }
+
+}  // namespace
+
+extern "C" int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int size, LPWSTR out, int outSize) {
+    if (!knownCodePage(codePage)) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return 0;
+    }
+    if (!text || size == 0 || size < -1 || outSize < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    // A length of -1 means a NUL-terminated text, and the NUL is converted too.
+    std::string_view in(text, size == -1 ? std::strlen(text) + 1 : static_cast<size_t>(size));
+    std::u16string wide = codePage == 936 ? orvik::utf8ToUtf16(orvik::fromCp936(in)) : orvik::utf8ToUtf16(in);
+    if (outSize == 0) return static_cast<int>(wide.size());
+    if (static_cast<size_t>(outSize) < wide.size()) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(out, wide.data(), wide.size() * sizeof(char16_t));
+    return static_cast<int>(wide.size());
+}
+
+extern "C" int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR text, int size, LPSTR out, int outSize, LPCSTR,
+                                          LPBOOL usedDefault) {
+    if (!knownCodePage(codePage)) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return 0;
+    }
+    if (!text || size == 0 || size < -1 || outSize < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    size_t n = 0;
+    if (size == -1) {
+        while (text[n]) ++n;
+        ++n;
+    } else {
+        n = static_cast<size_t>(size);
+    }
+    std::string narrow = orvik::utf16ToUtf8(std::u16string_view(text, n));
+    bool lossy = false;
+    if (codePage == 936) lossy = !orvik::utf8ToCp936(narrow, narrow);
+    if (usedDefault) *usedDefault = lossy ? TRUE : FALSE;
+    if (outSize == 0) return static_cast<int>(narrow.size());
+    if (static_cast<size_t>(outSize) < narrow.size()) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(out, narrow.data(), narrow.size());
+    return static_cast<int>(narrow.size());
+}

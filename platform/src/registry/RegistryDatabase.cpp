@@ -229,7 +229,18 @@ LONG RegistryDatabase::open() {
     if (tx.rc() != SQLITE_OK) return resultOf(tx.rc());
     rc = sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) return resultOf(rc);
-    return resultOf(tx.commit());
+    rc = tx.commit();
+    if (rc != SQLITE_OK) return resultOf(rc);
+    // The system certificate stores exist from the start, as on a Windows installation.
+    for (const char* store : {"MY", "CA", "ADDRESSBOOK", "Root"}) {
+        for (int64_t hive : {CurrentUser, LocalMachine}) {
+            int64_t id = 0;
+            bool created = false;
+            std::vector<std::string> path{"Software", "Microsoft", "SystemCertificates", store, "Certificates"};
+            if (LONG made = createKeyLocked(hive, path, id, created); made != ERROR_SUCCESS) return made;
+        }
+    }
+    return ERROR_SUCCESS;
 }
 
 std::string RegistryDatabase::fold(std::string_view name) {
@@ -285,6 +296,11 @@ LONG RegistryDatabase::findKey(int64_t from, const std::vector<std::string>& nam
 
 LONG RegistryDatabase::createKey(int64_t from, const std::vector<std::string>& names, int64_t& id, bool& created) {
     std::lock_guard guard(lock_);
+    return createKeyLocked(from, names, id, created);
+}
+
+LONG RegistryDatabase::createKeyLocked(int64_t from, const std::vector<std::string>& names, int64_t& id,
+                                       bool& created) {
     created = false;
     Transaction tx(*this);
     if (tx.rc() != SQLITE_OK) return resultOf(tx.rc());

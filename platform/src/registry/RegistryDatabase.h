@@ -65,6 +65,7 @@ private:
     LONG checkKey(int64_t id);   // ERROR_KEY_DELETED when the key is gone
     LONG endOfList(int64_t id);  // what an index past the end means: no more items, or a gone key
     LONG touch(int64_t id, int64_t when);
+    LONG createKeyLocked(int64_t from, const std::vector<std::string>& names, int64_t& id, bool& created);
 
     class Statement;
     class Transaction;

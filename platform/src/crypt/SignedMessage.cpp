@@ -1,0 +1,166 @@
+// Detached PKCS #7 signatures: CryptSignMessage and CryptVerifyDetachedMessageSignature.
+#include <openssl/err.h>
+#include <openssl/objects.h>
+#include <openssl/pkcs7.h>
+
+#include <cstring>
+#include <string>
+
+#include <winbase.h>
+#include <wincrypt.h>
+
+#include "CertContext.h"
+#include "Provider.h"
+
+namespace {
+
+const EVP_MD* digestOf(const char* oid) {
+    if (!oid) return nullptr;
+    if (!std::strcmp(oid, szOID_RSA_MD5)) return EVP_md5();
+    if (!std::strcmp(oid, szOID_OIWSEC_sha1)) return EVP_sha1();
+    if (!std::strcmp(oid, "2.16.840.1.101.3.4.2.1")) return EVP_sha256();
+    return nullptr;
+}
+
+std::string joined(DWORD count, const BYTE* parts[], DWORD sizes[]) {
+    std::string all;
+    for (DWORD i = 0; i < count; ++i)
+        if (parts && parts[i] && sizes) all.append(reinterpret_cast<const char*>(parts[i]), sizes[i]);
+    return all;
+}
+
+BOOL copyOut(const std::string& bytes, BYTE* out, DWORD* size) {
+    DWORD need = static_cast<DWORD>(bytes.size());
+    if (!out) {
+        *size = need;
+        return TRUE;
+    }
+    if (*size < need) {
+        *size = need;
+        SetLastError(ERROR_MORE_DATA);
+        return FALSE;
+    }
+    std::memcpy(out, bytes.data(), need);
+    *size = need;
+    return TRUE;
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA para, BOOL detached, DWORD count, const BYTE* parts[],
+                             DWORD partSizes[], BYTE* signedBlob, DWORD* signedSize) {
+    using namespace orvik;
+    if (!para || !signedSize || para->cbSize < sizeof(CRYPT_SIGN_MESSAGE_PARA) || !para->pSigningCert) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return FALSE;
+    }
+    // Attributes, inner content types and attached messages are not asked for by the system.
+    if (!detached || para->cAuthAttr || para->cUnauthAttr || para->dwInnerContentType || para->cMsgCrl) {
+        SetLastError(static_cast<DWORD>(E_NOTIMPL));
+        return FALSE;
+    }
+    const EVP_MD* md = digestOf(para->HashAlgorithm.pszObjId);
+    if (!md) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_UNKNOWN_ALGO));
+        return FALSE;
+    }
+    auto* signer = crypt::contextOf(para->pSigningCert);
+    if (!signer) return FALSE;
+    std::shared_ptr<EVP_PKEY> key = crypt::certificatePrivateKey(para->pSigningCert);
+    if (!key) return FALSE;
+
+    std::string content = joined(count, parts, partSizes);
+    ossl::BioPtr data(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
+    const int flags = PKCS7_DETACHED | PKCS7_BINARY | PKCS7_NOATTR | PKCS7_NOSMIMECAP | PKCS7_PARTIAL | PKCS7_NOCERTS;
+    ossl::Pkcs7Ptr p7(PKCS7_sign(nullptr, nullptr, nullptr, nullptr, flags));
+    if (!p7 || !PKCS7_sign_add_signer(p7.get(), signer->data->x509.get(), key.get(), md, flags)) {
+        SetLastError(static_cast<DWORD>(NTE_FAIL));
+        return FALSE;
+    }
+    // The certificates carried are the ones the caller lists (the signer's, for the system).
+    for (DWORD i = 0; i < para->cMsgCert; ++i) {
+        auto* c = para->rgpMsgCert ? crypt::contextOf(para->rgpMsgCert[i]) : nullptr;
+        if (!c || !PKCS7_add_certificate(p7.get(), c->data->x509.get())) {
+            SetLastError(static_cast<DWORD>(E_INVALIDARG));
+            return FALSE;
+        }
+    }
+    if (!PKCS7_final(p7.get(), data.get(), flags)) {
+        SetLastError(static_cast<DWORD>(NTE_FAIL));
+        return FALSE;
+    }
+    unsigned char* der = nullptr;
+    int n = i2d_PKCS7(p7.get(), &der);
+    if (n <= 0) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_BAD_ENCODE));
+        return FALSE;
+    }
+    std::string bytes(reinterpret_cast<char*>(der), static_cast<size_t>(n));
+    OPENSSL_free(der);
+    return copyOut(bytes, signedBlob, signedSize);
+}
+
+BOOL WINAPI CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA para, DWORD signerIndex,
+                                                const BYTE* signature, DWORD signatureSize, DWORD count,
+                                                const BYTE* parts[], DWORD partSizes[], PCCERT_CONTEXT* signer) {
+    using namespace orvik;
+    if (signer) *signer = nullptr;
+    if (!para || para->cbSize < sizeof(CRYPT_VERIFY_MESSAGE_PARA) || !signature) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return FALSE;
+    }
+    if (para->pfnGetSignerCertificate) {
+        SetLastError(static_cast<DWORD>(E_NOTIMPL));
+        return FALSE;
+    }
+    const unsigned char* p = signature;
+    ossl::Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(signatureSize)));
+    if (!p7 || !PKCS7_type_is_signed(p7.get())) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+        return FALSE;
+    }
+    STACK_OF(PKCS7_SIGNER_INFO)* infos = PKCS7_get_signer_info(p7.get());
+    if (!infos || signerIndex >= static_cast<DWORD>(sk_PKCS7_SIGNER_INFO_num(infos))) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_NO_SIGNER));
+        return FALSE;
+    }
+    STACK_OF(X509)* certs = p7->d.sign->cert;
+    PKCS7_SIGNER_INFO* info = sk_PKCS7_SIGNER_INFO_value(infos, static_cast<int>(signerIndex));
+    X509* cert =
+        certs ? X509_find_by_issuer_and_serial(certs, info->issuer_and_serial->issuer, info->issuer_and_serial->serial)
+              : nullptr;
+    if (!cert) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_SIGNER_NOT_FOUND));
+        return FALSE;
+    }
+    std::string content = joined(count, parts, partSizes);
+    ossl::BioPtr data(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
+    ossl::BioPtr chain(PKCS7_dataInit(p7.get(), data.get()));
+    if (!chain) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_BAD_MSG));
+        return FALSE;
+    }
+    // The data BIO now belongs to the chain.
+    (void)data.release();
+    char buf[4096];
+    while (BIO_read(chain.get(), buf, sizeof buf) > 0) {
+    }
+    // Only the signature is checked here; trust in the signer is the caller's question.
+    if (PKCS7_signatureVerify(chain.get(), p7.get(), info, cert) <= 0) {
+        ERR_clear_error();
+        SetLastError(static_cast<DWORD>(NTE_BAD_SIGNATURE));
+        return FALSE;
+    }
+    if (signer) {
+        unsigned char* der = nullptr;
+        int n = i2d_X509(cert, &der);
+        if (n > 0) *signer = CertCreateCertificateContext(X509_ASN_ENCODING, der, static_cast<DWORD>(n));
+        OPENSSL_free(der);
+        if (!*signer) return FALSE;
+    }
+    return TRUE;
+}
+
+}  // extern "C"
