@@ -1,0 +1,5 @@
+#include "MyCertStore.h"
+
+CMyCertStore::~CMyCertStore() = default;
+
+int CMyCertStore::OpenCertStore() { return OpenSystemStore("MY", __FILE__); }

@@ -1,0 +1,16 @@
+// Other people's certificates, "ADDRESSBOOK": where mail and secure files find recipients.
+#pragma once
+
+#include "CertStore.h"
+
+class ORVIKCRYPT_API COtherCertStore : public CCertStore {
+public:
+    COtherCertStore() = default;
+    COtherCertStore(const COtherCertStore& other) = default;
+    COtherCertStore& operator=(const COtherCertStore& other) = default;
+    ~COtherCertStore() override;
+    int OpenCertStore() override;
+    // One DER certificate file into "ADDRESSBOOK", replacing an equal one: 0, 3, 8, or 4.
+    int ImportCert(const char* path);
+    int ImportCert(CDigitalCertificate* certificate);
+};
