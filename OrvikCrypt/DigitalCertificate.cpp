@@ -1,6 +1,7 @@
 #include "DigitalCertificate.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -99,7 +100,8 @@ int CDigitalCertificate::GetCertInfo(const char* key, std::string& out) {
     const CERT_INFO* info = certificate->pCertInfo;
     auto is = [key](const char* name) { return strcasecmp(key, name) == 0; };
     if (is("Version")) {
-        out = "V" + std::to_string(info->dwVersion + 1);
+        out = std::to_string(info->dwVersion + 1);
+        out.insert(out.begin(), 'V');
         return 0;
     }
     if (is("IssuerName") || is("SubjectName")) {
@@ -342,7 +344,10 @@ std::string CDigitalCertificate::Encoded(CERT_ENCODING encoding) const {
     if (encoding == ENC_DER) return der;
     std::string text = base64Encode(der);
     if (encoding == ENC_BASE64) return text;
-    return kPemBegin + text + kPemEnd;
+    std::string pem;
+    pem.reserve(sizeof kPemBegin + text.size() + sizeof kPemEnd);
+    pem.append(kPemBegin).append(text).append(kPemEnd);
+    return pem;
 }
 
 int CDigitalCertificate::GetEncodedCert(CERT_ENCODING encoding, char* out, int& length) {

@@ -1,5 +1,7 @@
 #include "Command.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -56,6 +58,17 @@ bool readAll(const std::string& path, std::string& out) {
     s << in.rdbuf();
     out = s.str();
     return !in.bad();
+}
+
+bool writeAll(const std::string& path, const std::string& bytes) {
+    FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out) return false;
+    struct stat st {};
+    const bool regular = fstat(fileno(out), &st) == 0 && S_ISREG(st.st_mode);
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    ok = std::fclose(out) == 0 && ok;
+    if (!ok && regular) std::remove(path.c_str());
+    return ok;
 }
 
 bool parseHex(const std::string& text, std::string& out) {

@@ -29,6 +29,8 @@ int usage(const char* name);
 
 // Reads a whole file ("-" is standard input); false when it cannot be read.
 bool readAll(const std::string& path, std::string& out);
+// Writes a whole file; on failure a partial regular file is removed (a device never is).
+bool writeAll(const std::string& path, const std::string& bytes);
 // Hex digits (spaces and colons allowed between pairs) into bytes; false on anything else.
 bool parseHex(const std::string& text, std::string& out);
 std::string toHex(const std::string& bytes);

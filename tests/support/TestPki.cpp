@@ -437,6 +437,12 @@ void TestPki::save(const std::string& path, const std::string& bytes) {
 }
 
 std::string withNonMinimalSerial(const std::string& der) {
+    size_t serialAt = serialOffset(der);
+    Tlv serial = readTlv(der, serialAt);
+    return withSerialOctets(der, '\0' + der.substr(serialAt + serial.header, serial.length));
+}
+
+std::string withSerialOctets(const std::string& der, const std::string& octets) {
     Tlv cert = readTlv(der, 0);
     size_t tbsAt = cert.header;
     Tlv tbs = readTlv(der, tbsAt);
@@ -444,7 +450,7 @@ std::string withNonMinimalSerial(const std::string& der) {
     Tlv serial = readTlv(der, serialAt);
     size_t afterSerial = serialAt + serial.size(), afterTbs = tbsAt + tbs.size();
 
-    std::string padded = tlv(0x02, '\0' + der.substr(serialAt + serial.header, serial.length));
+    std::string padded = tlv(0x02, octets);
     std::string tbsContent = der.substr(tbsAt + tbs.header, serialAt - tbsAt - tbs.header) + padded +
                              der.substr(afterSerial, afterTbs - afterSerial);
     return tlv(0x30, tlv(0x30, tbsContent) + der.substr(afterTbs, cert.size() - afterTbs));

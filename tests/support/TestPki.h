@@ -89,5 +89,7 @@ private:
 // The same certificate with its serial INTEGER given one redundant leading 0x00 octet, lengths
 // fixed up, signature untouched: OpenSSL refuses such DER, while Windows takes it.
 std::string withNonMinimalSerial(const std::string& der);
+// The same certificate with the serial INTEGER's content octets replaced as they are given.
+std::string withSerialOctets(const std::string& der, const std::string& octets);
 
 }  // namespace orvik::test

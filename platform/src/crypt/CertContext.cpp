@@ -176,9 +176,9 @@ std::shared_ptr<const CertData> parseCertificate(const BYTE* der, size_t size) {
     const unsigned char* p = data->der.data();
     data->x509.reset(d2i_X509(nullptr, &p, static_cast<long>(data->der.size())));
     if (!data->x509) {
-        std::vector<BYTE> copy = normalised(cert, tbs, serial);
-        p = copy.data();
-        data->x509.reset(d2i_X509(nullptr, &p, static_cast<long>(copy.size())));
+        data->openSslDer = normalised(cert, tbs, serial);
+        p = data->openSslDer.data();
+        data->x509.reset(d2i_X509(nullptr, &p, static_cast<long>(data->openSslDer.size())));
     }
     if (!data->x509) {
         SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));

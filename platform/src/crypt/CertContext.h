@@ -21,8 +21,9 @@ struct StoreCore;
 
 // What never changes once a certificate is parsed.
 struct CertData {
-    std::vector<BYTE> der;  // the bytes as given: thumbprint and export use these
-    ossl::X509Ptr x509;     // parsed from a normalised copy when OpenSSL refuses the original
+    std::vector<BYTE> der;         // the bytes as given: thumbprint and export use these
+    ossl::X509Ptr x509;            // parsed from a normalised copy when OpenSSL refuses the original
+    std::vector<BYTE> openSslDer;  // that normalised copy; empty when OpenSSL took the original
     CERT_INFO info{};
     std::vector<BYTE> serialLe;
     std::deque<std::string> oids;  // stable storage for the pszObjId pointers

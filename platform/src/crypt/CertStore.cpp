@@ -8,6 +8,7 @@
 #include <winbase.h>
 #include <winreg.h>
 
+#include "../registry/RegistryInternal.h"
 #include "StoreEntry.h"
 
 namespace orvik::crypt {
@@ -57,20 +58,10 @@ private:
 // Reads every entry of one hive's store key, in key order. Entries whose Blob is missing or
 // damaged are passed over: one bad entry must not hide the others.
 void loadHive(StoreCore& core, HKEY hive, const std::string& storeKey) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(hive, storeKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    std::vector<std::pair<std::string, std::vector<BYTE>>> entries;
+    if (registry::readSubKeyValues(hive, storeKey, "Blob", entries) != ERROR_SUCCESS) return;
     auto sink = makeRegistrySink(hive, storeKey);
-    char name[256];
-    for (DWORD i = 0; RegEnumKeyA(key, i, name, sizeof name) == ERROR_SUCCESS; ++i) {
-        HKEY entry = nullptr;
-        if (RegOpenKeyExA(key, name, 0, KEY_READ, &entry) != ERROR_SUCCESS) continue;
-        DWORD size = 0, type = 0;
-        std::vector<BYTE> blob;
-        if (RegQueryValueExA(entry, "Blob", nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_BINARY) {
-            blob.resize(size);
-            if (RegQueryValueExA(entry, "Blob", nullptr, &type, blob.data(), &size) != ERROR_SUCCESS) blob.clear();
-        }
-        RegCloseKey(entry);
+    for (auto& [name, blob] : entries) {
         Properties props;
         std::vector<BYTE> der;
         if (blob.empty() || !decodeElement(blob.data(), blob.size(), props, der)) continue;
@@ -85,7 +76,6 @@ void loadHive(StoreCore& core, HKEY hive, const std::string& storeKey) {
         ctx->sink = sink;
         core.elements.push_back(ctx);
     }
-    RegCloseKey(key);
 }
 
 }  // namespace
@@ -232,7 +222,9 @@ PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE store, PCCERT_CONTE
                 at = prev->indexHint + 1;
             } else {
                 auto it = std::find(list.begin(), list.end(), prev);
-                at = it == list.end() ? list.size() : static_cast<size_t>(it - list.begin()) + 1;
+                // A context deleted during the enumeration: the next one has moved into its place.
+                at = it == list.end() ? std::min(prev->indexHint, list.size())
+                                      : static_cast<size_t>(it - list.begin()) + 1;
             }
         }
         if (at < list.size()) {
@@ -428,6 +420,7 @@ BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT context) {
         std::lock_guard guard(core->lock);
         auto it = std::find(core->elements.begin(), core->elements.end(), ctx);
         if (it != core->elements.end()) {
+            ctx->indexHint = static_cast<size_t>(it - core->elements.begin());
             core->elements.erase(it);
             orvik::crypt::release(ctx);
         }

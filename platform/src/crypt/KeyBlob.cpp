@@ -1,5 +1,7 @@
 #include "KeyBlob.h"
 
+#include <orvik/KeyBlob.h>
+
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/param_build.h>
@@ -151,3 +153,9 @@ std::vector<BYTE> publicKeyBlob(EVP_PKEY* key, ALG_ID alg) {
 }
 
 }  // namespace orvik::crypt
+
+namespace orvik {
+
+std::vector<BYTE> privateKeyBlobOf(EVP_PKEY* key, ALG_ID alg) { return crypt::privateKeyBlob(key, alg); }
+
+}  // namespace orvik

@@ -8,13 +8,11 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
-#include <memory>
-#include <type_traits>
+#include <orvik/Owned.h>
 
 namespace orvik::ossl {
 
-template <class T, void (*Free)(T*)>
-using Owned = std::unique_ptr<T, std::integral_constant<decltype(Free), Free>>;
+using orvik::Owned;
 
 using X509Ptr = Owned<X509, X509_free>;
 using X509CrlPtr = Owned<X509_CRL, X509_CRL_free>;

@@ -5,11 +5,14 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <winbase.h>
 #include <wincrypt.h>
 
 #include "CertContext.h"
+#include "Der.h"
 #include "Provider.h"
 
 namespace {
@@ -27,6 +30,46 @@ std::string joined(DWORD count, const BYTE* parts[], DWORD sizes[]) {
     for (DWORD i = 0; i < count; ++i)
         if (parts && parts[i] && sizes) all.append(reinterpret_cast<const char*>(parts[i]), sizes[i]);
     return all;
+}
+
+// Rebuilds a PKCS #7 SignedData message with each certificate of its certificates field passed
+// through `map`. OpenSSL re-encodes what it reads, so a certificate that Windows accepts and
+// OpenSSL does not (a non-minimal serial) is carried in its own bytes this way. Empty when the
+// message is not SignedData.
+template <class Map>
+std::string rewriteCertificates(const std::string& message, Map map) {
+    using namespace orvik;
+    der::Reader top(reinterpret_cast<const BYTE*>(message.data()), message.size());
+    der::Tlv info, type, wrapper, signedData;
+    if (!top.nextIf(der::Sequence, info)) return {};
+    der::Reader infoBody(info);
+    if (!infoBody.nextIf(der::Oid, type) || !infoBody.nextIf(0xA0, wrapper)) return {};
+    der::Reader wrapped(wrapper);
+    if (!wrapped.nextIf(der::Sequence, signedData)) return {};
+    std::vector<BYTE> body;
+    der::Reader fields(signedData);
+    der::Tlv field;
+    while (fields.next(field)) {
+        if (field.tag != 0xA0) {
+            body.insert(body.end(), field.start, field.start + field.size());
+            continue;
+        }
+        std::vector<BYTE> certs;
+        der::Reader items(field);
+        der::Tlv cert;
+        while (items.next(cert)) {
+            std::vector<BYTE> mapped = map(std::vector<BYTE>(cert.start, cert.start + cert.size()));
+            certs.insert(certs.end(), mapped.begin(), mapped.end());
+        }
+        der::appendTlv(body, 0xA0, certs.data(), certs.size());
+    }
+    std::vector<BYTE> sd, wrap, out;
+    der::appendTlv(sd, der::Sequence, body.data(), body.size());
+    der::appendTlv(wrap, 0xA0, sd.data(), sd.size());
+    std::vector<BYTE> infoContent(type.start, type.start + type.size());
+    infoContent.insert(infoContent.end(), wrap.begin(), wrap.end());
+    der::appendTlv(out, der::Sequence, infoContent.data(), infoContent.size());
+    return std::string(out.begin(), out.end());
 }
 
 BOOL copyOut(const std::string& bytes, BYTE* out, DWORD* size) {
@@ -99,6 +142,19 @@ BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA para, BOOL detached, DWORD
     }
     std::string bytes(reinterpret_cast<char*>(der), static_cast<size_t>(n));
     OPENSSL_free(der);
+    // Certificates OpenSSL only took in a normalised form go out in their own bytes.
+    std::vector<std::pair<std::vector<BYTE>, std::vector<BYTE>>> originals;
+    for (DWORD i = 0; i < para->cMsgCert; ++i) {
+        auto* c = crypt::contextOf(para->rgpMsgCert[i]);
+        if (!c->data->openSslDer.empty()) originals.emplace_back(c->data->openSslDer, c->data->der);
+    }
+    if (!originals.empty()) {
+        bytes = rewriteCertificates(bytes, [&](const std::vector<BYTE>& cert) {
+            for (const auto& [normalised, original] : originals)
+                if (cert == normalised) return original;
+            return cert;
+        });
+    }
     return copyOut(bytes, signedBlob, signedSize);
 }
 
@@ -115,8 +171,19 @@ BOOL WINAPI CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA para,
         SetLastError(static_cast<DWORD>(E_NOTIMPL));
         return FALSE;
     }
-    const unsigned char* p = signature;
-    ossl::Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(signatureSize)));
+    // Certificates are read by our own parser first: OpenSSL gets normalised copies of those it
+    // would refuse, and the signer is handed back in the bytes the message carries.
+    std::string message(reinterpret_cast<const char*>(signature), signatureSize);
+    std::vector<std::shared_ptr<const crypt::CertData>> carried;
+    std::string readable = rewriteCertificates(message, [&](const std::vector<BYTE>& cert) {
+        auto data = crypt::parseCertificate(cert.data(), cert.size());
+        if (!data) return cert;
+        carried.push_back(data);
+        return data->openSslDer.empty() ? cert : data->openSslDer;
+    });
+    if (readable.empty()) readable = message;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(readable.data());
+    ossl::Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(readable.size())));
     if (!p7 || !PKCS7_type_is_signed(p7.get())) {
         SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
         return FALSE;
@@ -154,11 +221,15 @@ BOOL WINAPI CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA para,
         return FALSE;
     }
     if (signer) {
-        unsigned char* der = nullptr;
-        int n = i2d_X509(cert, &der);
-        if (n > 0) *signer = CertCreateCertificateContext(X509_ASN_ENCODING, der, static_cast<DWORD>(n));
-        OPENSSL_free(der);
-        if (!*signer) return FALSE;
+        for (const auto& data : carried)
+            if (X509_cmp(data->x509.get(), cert) == 0) {
+                *signer = &crypt::newContext(data)->pub;
+                break;
+            }
+        if (!*signer) {
+            SetLastError(static_cast<DWORD>(CRYPT_E_SIGNER_NOT_FOUND));
+            return FALSE;
+        }
     }
     return TRUE;
 }

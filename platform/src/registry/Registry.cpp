@@ -7,6 +7,7 @@
 #include <winreg.h>
 
 #include "RegistryDatabase.h"
+#include "RegistryInternal.h"
 
 using orvik::registry::KeyRecord;
 using orvik::registry::RegistryDatabase;
@@ -266,3 +267,21 @@ LONG WINAPI RegCloseKey(HKEY key) {
 }
 
 }  // extern "C"
+
+namespace orvik::registry {
+
+LONG readSubKeyValues(HKEY hive, const std::string& path, const std::string& valueName,
+                      std::vector<std::pair<std::string, std::vector<BYTE>>>& out) {
+    out.clear();
+    HKEY key = nullptr;
+    if (LONG rc = RegOpenKeyExA(hive, path.c_str(), 0, KEY_READ, &key); rc != ERROR_SUCCESS) return rc;
+    OpenKey open;
+    LONG rc = resolve(key, open);
+    std::vector<std::pair<std::string, ValueRecord>> rows;
+    if (rc == ERROR_SUCCESS) rc = open.db->subKeyValues(open.id, valueName, rows);
+    RegCloseKey(key);
+    for (auto& [name, value] : rows) out.emplace_back(std::move(name), std::move(value.data));
+    return rc;
+}
+
+}  // namespace orvik::registry

@@ -102,8 +102,31 @@ locale_t unicodeLocale() {
 // A prepared statement that finalizes itself.
 class RegistryDatabase::Statement {
 public:
-    Statement(RegistryDatabase& db, const char* sql) { rc_ = sqlite3_prepare_v2(db.db_, sql, -1, &stmt_, nullptr); }
-    ~Statement() { sqlite3_finalize(stmt_); }
+    // Statements are prepared once per connection and kept: every registry call runs a few, and
+    // preparing them anew would cost more than running them.
+    Statement(RegistryDatabase& db, const char* sql) : db_(db), sql_(sql) {
+        auto it = db.statements_.find(sql);
+        if (it != db.statements_.end() && !it->second.busy) {
+            stmt_ = it->second.stmt;
+            it->second.busy = true;
+            cached_ = true;
+            return;
+        }
+        rc_ = sqlite3_prepare_v3(db.db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
+        if (rc_ == SQLITE_OK && it == db.statements_.end()) {
+            db.statements_[sql] = {stmt_, true};
+            cached_ = true;
+        }
+    }
+    ~Statement() {
+        if (!cached_) {
+            sqlite3_finalize(stmt_);
+            return;
+        }
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+        db_.statements_[sql_].busy = false;
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -144,8 +167,11 @@ public:
     }
 
 private:
+    RegistryDatabase& db_;
+    const char* sql_;
     sqlite3_stmt* stmt_ = nullptr;
     int rc_ = SQLITE_OK;
+    bool cached_ = false;
 };
 
 // BEGIN IMMEDIATE takes the write lock up front, so two writers queue on the busy handler
@@ -194,7 +220,10 @@ std::shared_ptr<RegistryDatabase> RegistryDatabase::current(LONG* error) {
 
 RegistryDatabase::RegistryDatabase(std::string path) : path_(std::move(path)) {}
 
-RegistryDatabase::~RegistryDatabase() { sqlite3_close_v2(db_); }
+RegistryDatabase::~RegistryDatabase() {
+    for (auto& [sql, cached] : statements_) sqlite3_finalize(cached.stmt);
+    sqlite3_close_v2(db_);
+}
 
 LONG RegistryDatabase::resultOf(int rc) const {
     switch (rc) {
@@ -367,6 +396,26 @@ LONG RegistryDatabase::subKeyAt(int64_t id, DWORD index, KeyRecord& out) {
     out.name = st.text(1);
     out.written = st.integer(2);
     return ERROR_SUCCESS;
+}
+
+LONG RegistryDatabase::subKeyValues(int64_t id, std::string_view valueName,
+                                    std::vector<std::pair<std::string, ValueRecord>>& out) {
+    std::lock_guard guard(lock_);
+    out.clear();
+    if (LONG alive = checkKey(id); alive != ERROR_SUCCESS) return alive;
+    Statement st(*this,
+                 "SELECT k.name, v.type, v.data FROM reg_keys k JOIN reg_values v ON v.key = k.id AND v.fold = ? "
+                 "WHERE k.parent = ? ORDER BY k.fold");
+    st.bind(1, fold(valueName)).bind(2, id);
+    int rc;
+    while ((rc = st.step()) == SQLITE_ROW) {
+        ValueRecord value;
+        value.name = std::string(valueName);
+        value.type = static_cast<DWORD>(st.integer(1));
+        value.data = st.blob(2);
+        out.emplace_back(st.text(0), std::move(value));
+    }
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : resultOf(rc);
 }
 
 LONG RegistryDatabase::getValue(int64_t key, std::string_view name, ValueRecord& out) {

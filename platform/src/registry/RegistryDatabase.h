@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -53,6 +54,8 @@ public:
     LONG setValue(int64_t key, std::string_view name, DWORD type, const BYTE* data, size_t size);
     LONG deleteValue(int64_t key, std::string_view name);
     LONG valueAt(int64_t key, DWORD index, ValueRecord& out);
+    // One value of every subkey, in key order: (subkey name, value) for the subkeys that have it.
+    LONG subKeyValues(int64_t id, std::string_view valueName, std::vector<std::pair<std::string, ValueRecord>>& out);
 
     // Case folding as the registry compares names.
     static std::string fold(std::string_view name);
@@ -72,8 +75,14 @@ private:
     friend class Statement;
     friend class Transaction;
 
+    struct CachedStatement {
+        sqlite3_stmt* stmt = nullptr;
+        bool busy = false;
+    };
+
     std::string path_;
     sqlite3* db_ = nullptr;
+    std::map<const char*, CachedStatement> statements_;  // keyed by the SQL text's address
     std::mutex lock_;
 };
 

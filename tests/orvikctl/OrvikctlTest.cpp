@@ -1,0 +1,164 @@
+// orvikctl as scripts use it: a separate process over the same ORVIK_HOME.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include <Encodings.h>
+
+#include "support/HttpServer.h"
+#include "support/TempHome.h"
+#include "support/TestPki.h"
+
+using orvik::test::IssuedCert;
+using orvik::test::TestPki;
+
+namespace {
+
+struct CtlResult {
+    int code;
+    std::string out;
+};
+
+std::string quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+CtlResult orvikctl(const std::string& args) {
+    std::string command = std::string(ORVIKCTL_PATH) + " " + args + " 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    CtlResult run{-1, {}};
+    if (!pipe) return run;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) run.out.append(buf, n);
+    int status = pclose(pipe);
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::string upperNoSpaces(const std::string& thumb) {
+    std::string out;
+    for (char c : thumb)
+        if (c != ' ') out.push_back(static_cast<char>(toupper(c)));
+    return out;
+}
+
+}  // namespace
+
+TEST(Orvikctl, ShowPrintsTheWindowsNameFormat) {
+    orvik::test::TempHome home;
+    orvik::test::TempDir dir;
+    IssuedCert user =
+        TestPki::instance().issue({.subject = {{{"C", "CN"}},
+                                               {{"O", "Orvik \"Test\", Inc."}},
+                                               {{"OU", "研发部"}, {"CN", "张三", orvik::test::Asn1Text::Bmp}}},
+                                   .email = "zs@example.com",
+                                   .keyUsage = 0x80});
+    TestPki::save(dir.file("user.pem"), user.pem);
+    CtlResult run = orvikctl("show " + quote(dir.file("user.pem")));
+    ASSERT_EQ(run.code, 0);
+    // The attributes of a multi-valued RDN stand in their DER order (a SET OF is sorted).
+    EXPECT_NE(
+        run.out.find("SubjectName: C=CN, O=\"Orvik \"\"Test\"\", Inc.\", CN=张三 + OU=研发部, E=zs@example.com\n"),
+        std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("IssuerName: CN=Orvik Test CA\n"), std::string::npos);
+    EXPECT_NE(run.out.find("SubjectCN: 张三\n"), std::string::npos);
+    EXPECT_NE(run.out.find("SerialNumber: " + user.serialHex + "\n"), std::string::npos);
+    EXPECT_NE(run.out.find("ThumbPrint: " + BinToThumb(user.sha1) + "\n"), std::string::npos);
+    EXPECT_NE(run.out.find("Version: V3\n"), std::string::npos);
+}
+
+TEST(Orvikctl, ImportListRemoveInAFreshHome) {
+    orvik::test::TempHome home;
+    orvik::test::TempDir dir;
+    auto& pki = TestPki::instance();
+    IssuedCert a = pki.issue({.cn = "甲", .email = "a@example.com"});
+    IssuedCert b = pki.issue({.cn = "乙"});
+    IssuedCert c = pki.issue({.cn = "丙"});
+    TestPki::save(dir.file("a.cer"), a.der);
+    TestPki::save(dir.file("b.pem"), b.pem);
+    TestPki::save(dir.file("c.b64"), base64Encode(c.der) + "\n");
+    TestPki::save(dir.file("junk"), "no certificate here");
+    for (const char* f : {"a.cer", "b.pem", "c.b64"})
+        EXPECT_EQ(orvikctl("import-cert " + quote(dir.file(f)) + " --store ADDRESSBOOK").code, 0) << f;
+    EXPECT_EQ(orvikctl("import-cert " + quote(dir.file("junk"))).code, 1);
+    EXPECT_EQ(orvikctl("import-cert " + quote(dir.file("a.cer")) + " --store NOPE").code, 1);
+
+    CtlResult list = orvikctl("list --store addressbook");
+    ASSERT_EQ(list.code, 0);
+    EXPECT_NE(list.out.find(BinToThumb(a.sha1) + "\t甲\ta@example.com\n"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find(BinToThumb(b.sha1) + "\t乙\t\n"), std::string::npos);
+    EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 3);
+
+    EXPECT_EQ(orvikctl("remove " + upperNoSpaces(BinToThumb(b.sha1)) + " --store ADDRESSBOOK").code, 0);
+    EXPECT_EQ(orvikctl("remove " + upperNoSpaces(BinToThumb(b.sha1)) + " --store ADDRESSBOOK").code, 1);
+    list = orvikctl("list --store ADDRESSBOOK");
+    EXPECT_EQ(list.out.find("乙"), std::string::npos);
+    EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 2);
+}
+
+TEST(Orvikctl, SignAndVerify) {
+    orvik::test::TempHome home;
+    orvik::test::TempDir dir;
+    IssuedCert user = TestPki::instance().issue({.cn = "签名者", .keyUsage = 0x80});
+    TestPki::save(dir.file("me.pem"), user.pem);
+    TestPki::save(dir.file("me.key"), user.keyPem);
+    TestPki::save(dir.file("doc.txt"), "合同 text\n");
+    ASSERT_EQ(orvikctl("import-cert " + quote(dir.file("me.pem")) + " --key " + quote(dir.file("me.key"))).code, 0);
+    std::string thumb = quote(BinToThumb(user.sha1));
+    ASSERT_EQ(
+        orvikctl("sign " + quote(dir.file("doc.txt")) + " " + quote(dir.file("doc.p7s")) + " --cert " + thumb).code, 0);
+    CtlResult ok = orvikctl("verify " + quote(dir.file("doc.txt")) + " " + quote(dir.file("doc.p7s")));
+    EXPECT_EQ(ok.code, 0);
+    EXPECT_EQ(ok.out, BinToThumb(user.sha1) + "\t签名者\n");
+    TestPki::save(dir.file("doc.txt"), "changed\n");
+    EXPECT_EQ(orvikctl("verify " + quote(dir.file("doc.txt")) + " " + quote(dir.file("doc.p7s"))).code, 1);
+    // A certificate without a key in MY cannot sign.
+    IssuedCert other = TestPki::instance().issue({.cn = "nokey"});
+    TestPki::save(dir.file("other.cer"), other.der);
+    ASSERT_EQ(orvikctl("import-cert " + quote(dir.file("other.cer")) + " --store MY").code, 0);
+    EXPECT_EQ(orvikctl("sign " + quote(dir.file("doc.txt")) + " " + quote(dir.file("x.p7s")) + " --cert " +
+                       quote(BinToThumb(other.sha1)))
+                  .code,
+              1);
+    EXPECT_FALSE(orvik::test::fileExists(dir.file("x.p7s")));
+    // A key that is not the certificate's is refused.
+    EXPECT_EQ(orvikctl("import-cert " + quote(dir.file("other.cer")) + " --key " + quote(dir.file("me.key"))).code, 1);
+}
+
+TEST(Orvikctl, CheckRevocationPrintsOneStateWordPerCertificate) {
+    orvik::test::TempHome home;
+    orvik::test::TempDir dir;
+    orvik::test::HttpServer server;
+    auto& pki = TestPki::instance();
+    IssuedCert revoked = pki.issue({.cn = "revoked", .crlUrl = server.url("/ca.crl")});
+    IssuedCert plain = pki.issue({.cn = "plain"});
+    server.set("/ca.crl", pki.crl(pki.ca(), {revoked}));
+    TestPki::save(dir.file("ca.cer"), pki.ca().der);
+    TestPki::save(dir.file("root.cer"), pki.root().der);
+    TestPki::save(dir.file("r.cer"), revoked.der);
+    TestPki::save(dir.file("p.cer"), plain.der);
+    ASSERT_EQ(orvikctl("import-cert " + quote(dir.file("ca.cer")) + " --store CA").code, 0);
+    ASSERT_EQ(orvikctl("import-cert " + quote(dir.file("root.cer")) + " --store Root").code, 0);
+    ASSERT_EQ(orvikctl("import-cert " + quote(dir.file("r.cer"))).code, 0);
+    ASSERT_EQ(orvikctl("import-cert " + quote(dir.file("p.cer"))).code, 0);
+    CtlResult run = orvikctl("check-revocation --store ADDRESSBOOK --cache-only");
+    EXPECT_NE(run.out.find("\trevoked\t未知\n"), std::string::npos) << run.out;
+    EXPECT_EQ(server.hits("/ca.crl"), 0);
+    run = orvikctl("check-revocation --store ADDRESSBOOK");
+    EXPECT_NE(run.out.find(BinToThumb(revoked.sha1) + "\trevoked\t已吊销\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(BinToThumb(plain.sha1) + "\tplain\t无CRL\n"), std::string::npos) << run.out;
+}
+
+TEST(Orvikctl, UsageErrorsAndHelp) {
+    EXPECT_EQ(orvikctl("").code, 2);
+    EXPECT_EQ(orvikctl("help").code, 0);
+    EXPECT_EQ(orvikctl("no-such-command").code, 2);
+    EXPECT_EQ(orvikctl("show").code, 2);
+    EXPECT_EQ(orvikctl("list --bogus").code, 1);
+}

@@ -1,0 +1,27 @@
+// Platform certificate and store handles owned by the tests, freed in one place.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <wincrypt.h>
+
+namespace orvik::test {
+
+struct FreeCert {
+    void operator()(PCCERT_CONTEXT c) const { CertFreeCertificateContext(c); }
+};
+using CertPtr = std::unique_ptr<const CERT_CONTEXT, FreeCert>;
+
+struct CloseStore {
+    void operator()(void* s) const { CertCloseStore(s, 0); }
+};
+using StorePtr = std::unique_ptr<void, CloseStore>;
+
+// A context of DER bytes; null when they are not a certificate.
+inline CertPtr contextOf(const std::string& der) {
+    return CertPtr(CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                                static_cast<DWORD>(der.size())));
+}
+
+}  // namespace orvik::test
