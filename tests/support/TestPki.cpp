@@ -228,11 +228,11 @@ void addRdn(X509_NAME* name, const Rdn& rdn) {
     }
 }
 
-NamePtr subjectOf(const CertSpec& spec) {
+NamePtr subjectOf(const CertSpec& wanted) {
     NamePtr name(check(X509_NAME_new(), "name"));
-    for (const Rdn& rdn : spec.subject) addRdn(name.get(), rdn);
-    if (spec.subject.empty() && !spec.cn.empty()) addRdn(name.get(), {{"CN", spec.cn}});
-    if (!spec.email.empty() && spec.emailInDn) addRdn(name.get(), {{"emailAddress", spec.email, Asn1Text::Ia5}});
+    for (const Rdn& rdn : wanted.subject) addRdn(name.get(), rdn);
+    if (wanted.subject.empty() && !wanted.cn.empty()) addRdn(name.get(), {{"CN", wanted.cn}});
+    if (!wanted.email.empty() && wanted.emailInDn) addRdn(name.get(), {{"emailAddress", wanted.email, Asn1Text::Ia5}});
     return name;
 }
 
@@ -272,13 +272,13 @@ GeneralNamesPtr oneName(int type, const std::string& value) {
     return names;
 }
 
-void addExtensions(X509* x, const CertSpec& spec, X509* issuer) {
-    if (spec.ca) {
+void addExtensions(X509* x, const CertSpec& wanted, X509* issuer) {
+    if (wanted.ca) {
         BasicConstraintsPtr basic(check(BASIC_CONSTRAINTS_new(), "basicConstraints"));
         basic->ca = 1;
         addExtension(x, NID_basic_constraints, basic.get(), true);
     }
-    int usage = spec.keyUsage >= 0 ? spec.keyUsage : spec.ca ? 0x06 : -1;
+    int usage = wanted.keyUsage >= 0 ? wanted.keyUsage : wanted.ca ? 0x06 : -1;
     if (usage > 0xff) fail("keyUsage takes the first octet only");
     if (usage >= 0) {
         BitStringPtr bits(check(ASN1_BIT_STRING_new(), "keyUsage"));
@@ -300,14 +300,14 @@ void addExtensions(X509* x, const CertSpec& spec, X509* issuer) {
         addExtension(x, NID_authority_key_identifier, authority.get(), false);
     }
 
-    if (!spec.email.empty() && spec.emailInSan) {
-        addExtension(x, NID_subject_alt_name, oneName(GEN_EMAIL, spec.email).get(), false);
+    if (!wanted.email.empty() && wanted.emailInSan) {
+        addExtension(x, NID_subject_alt_name, oneName(GEN_EMAIL, wanted.email).get(), false);
     }
-    if (!spec.crlUrl.empty()) {
+    if (!wanted.crlUrl.empty()) {
         DistPointPtr point(check(DIST_POINT_new(), "CRL distribution point"));
         point->distpoint = check(DIST_POINT_NAME_new(), "CRL distribution point");
         point->distpoint->type = 0;  // fullName
-        point->distpoint->name.fullname = oneName(GEN_URI, spec.crlUrl).release();
+        point->distpoint->name.fullname = oneName(GEN_URI, wanted.crlUrl).release();
         DistPointsPtr points(check(CRL_DIST_POINTS_new(), "CRL distribution points"));
         check(sk_DIST_POINT_push(points.get(), point.get()), "CRL distribution points");
         point.release();
@@ -348,21 +348,21 @@ TestPki::TestPki() {
     ca_ = make({.cn = "Orvik Test CA", .ca = true, .notAfterOffset = 10 * year}, &root_, KeyPool::generate(2048));
 }
 
-IssuedCert TestPki::make(const CertSpec& spec, const IssuedCert* issuer, std::shared_ptr<EVP_PKEY> key) {
+IssuedCert TestPki::make(const CertSpec& wanted, const IssuedCert* issuer, std::shared_ptr<EVP_PKEY> key) {
     ERR_clear_error();  // so a failure reports its own errors, not a caller's leftovers
     X509Ptr x(check(X509_new(), "certificate"));
     check(X509_set_version(x.get(), X509_VERSION_3), "version");
-    check(X509_set_serialNumber(x.get(), serialOf(spec.serialHex).get()), "serial");
-    NamePtr subject = subjectOf(spec);
+    check(X509_set_serialNumber(x.get(), serialOf(wanted.serialHex).get()), "serial");
+    NamePtr subject = subjectOf(wanted);
     check(X509_set_subject_name(x.get(), subject.get()), "subject");
     check(X509_set_issuer_name(x.get(), issuer ? X509_get_subject_name(issuer->x509()) : subject.get()), "issuer");
-    setTime(X509_getm_notBefore(x.get()), spec.notBefore, spec.notBeforeOffset);
-    setTime(X509_getm_notAfter(x.get()), spec.notAfter, spec.notAfterOffset);
+    setTime(X509_getm_notBefore(x.get()), wanted.notBefore, wanted.notBeforeOffset);
+    setTime(X509_getm_notAfter(x.get()), wanted.notAfter, wanted.notAfterOffset);
     check(X509_set_pubkey(x.get(), key.get()), "public key");
-    addExtensions(x.get(), spec, issuer ? issuer->x509() : nullptr);
+    addExtensions(x.get(), wanted, issuer ? issuer->x509() : nullptr);
     EVP_PKEY* signer = issuer ? issuer->key() : key.get();
     sign(x.get(), signer);
-    if (spec.padToBytes) padTo(x.get(), signer, spec.padToBytes);
+    if (wanted.padToBytes) padTo(x.get(), signer, wanted.padToBytes);
 
     IssuedCert out;
     out.der = toDer(x.get(), i2d_X509);
@@ -388,13 +388,13 @@ IssuedCert TestPki::make(const CertSpec& spec, const IssuedCert* issuer, std::sh
     return out;
 }
 
-IssuedCert TestPki::issue(const CertSpec& spec) { return issue(spec, ca_); }
+IssuedCert TestPki::issue(const CertSpec& wanted) { return issue(wanted, ca_); }
 
-IssuedCert TestPki::issue(const CertSpec& spec, const IssuedCert& issuer) {
-    return make(spec, &issuer, keyPool().take(spec.bits));
+IssuedCert TestPki::issue(const CertSpec& wanted, const IssuedCert& issuer) {
+    return make(wanted, &issuer, keyPool().take(wanted.bits));
 }
 
-IssuedCert TestPki::selfSigned(const CertSpec& spec) { return make(spec, nullptr, keyPool().take(spec.bits)); }
+IssuedCert TestPki::selfSigned(const CertSpec& wanted) { return make(wanted, nullptr, keyPool().take(wanted.bits)); }
 
 std::string TestPki::crl(const IssuedCert& issuer, const std::vector<IssuedCert>& revoked, long nextUpdateOffset,
                          const IssuedCert* signer) {

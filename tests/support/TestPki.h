@@ -68,9 +68,9 @@ public:
     const IssuedCert& ca() const { return ca_; }
 
     // sha256WithRSAEncryption, signed by ca() or by issuer.
-    IssuedCert issue(const CertSpec& spec);
-    IssuedCert issue(const CertSpec& spec, const IssuedCert& issuer);
-    IssuedCert selfSigned(const CertSpec& spec);
+    IssuedCert issue(const CertSpec& wanted);
+    IssuedCert issue(const CertSpec& wanted, const IssuedCert& issuer);
+    IssuedCert selfSigned(const CertSpec& wanted);
 
     // A DER CRL in issuer's name listing revoked; thisUpdate now - 1 h, nextUpdate now + nextUpdateOffset.
     // Signed with signer's key when given (a foreign key), else with issuer's.
@@ -81,7 +81,7 @@ public:
 
 private:
     TestPki();
-    static IssuedCert make(const CertSpec& spec, const IssuedCert* issuer, std::shared_ptr<EVP_PKEY> key);
+    static IssuedCert make(const CertSpec& wanted, const IssuedCert* issuer, std::shared_ptr<EVP_PKEY> key);
 
     IssuedCert root_, ca_;
 };

@@ -70,8 +70,8 @@ bool KeyContainer::save(const std::string& name, bool machine, const std::map<DW
         return false;
     }
     std::vector<BYTE> bytes(kMagic, kMagic + sizeof kMagic);
-    for (const auto& [spec, blob] : keys) {
-        put32(bytes, spec);
+    for (const auto& [keySpec, blob] : keys) {
+        put32(bytes, keySpec);
         put32(bytes, static_cast<DWORD>(blob.size()));
         bytes.insert(bytes.end(), blob.begin(), blob.end());
     }
@@ -113,20 +113,20 @@ bool KeyContainer::load(const std::string& name, bool machine, std::map<DWORD, s
             ok = false;
             break;
         }
-        DWORD spec = get32(bytes.data() + at);
+        DWORD keySpec = get32(bytes.data() + at);
         DWORD length = get32(bytes.data() + at + 4);
         at += 8;
         if (length > bytes.size() - at) {
             ok = false;
             break;
         }
-        keys[spec].assign(bytes.begin() + static_cast<ptrdiff_t>(at),
-                          bytes.begin() + static_cast<ptrdiff_t>(at + length));
+        keys[keySpec].assign(bytes.begin() + static_cast<ptrdiff_t>(at),
+                             bytes.begin() + static_cast<ptrdiff_t>(at + length));
         at += length;
     }
     cleanse(bytes);
     if (!ok) {
-        for (auto& [spec, blob] : keys) cleanse(blob);
+        for (auto& [keySpec, blob] : keys) cleanse(blob);
         keys.clear();
         SetLastError(static_cast<DWORD>(NTE_BAD_KEYSET));
     }

@@ -1,5 +1,5 @@
 // Named key containers, kept per user under ORVIK_HOME/keys in files only the user can read.
-// Each holds at most one key pair per key spec (exchange, signature) as PRIVATEKEYBLOBs.
+// Each holds at most one key pair per key kind (exchange, signature) as PRIVATEKEYBLOBs.
 #pragma once
 
 #include <map>

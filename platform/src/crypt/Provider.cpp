@@ -37,29 +37,29 @@ std::shared_ptr<EVP_PKEY> share(ossl::PKeyPtr key) { return std::shared_ptr<EVP_
 bool loadKeys(Provider& prov) {
     std::map<DWORD, std::vector<BYTE>> blobs;
     if (!KeyContainer::load(prov.container, prov.machine, blobs)) return false;
-    for (auto& [spec, blob] : blobs) {
+    for (auto& [keySpec, blob] : blobs) {
         auto key = privateKeyFromBlob(blob.data(), blob.size());
         cleanse(blob);
         if (!key) {
             SetLastError(static_cast<DWORD>(NTE_BAD_KEYSET));
             return false;
         }
-        prov.keys[spec] = share(std::move(key));
+        prov.keys[keySpec] = share(std::move(key));
     }
     return true;
 }
 
 bool saveKeys(Provider& prov) {
     std::map<DWORD, std::vector<BYTE>> blobs;
-    for (auto& [spec, key] : prov.keys) {
-        blobs[spec] = privateKeyBlob(key.get(), spec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX);
-        if (blobs[spec].empty()) {
+    for (auto& [keySpec, key] : prov.keys) {
+        blobs[keySpec] = privateKeyBlob(key.get(), keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX);
+        if (blobs[keySpec].empty()) {
             SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
             return false;
         }
     }
     bool ok = KeyContainer::save(prov.container, prov.machine, blobs);
-    for (auto& [spec, blob] : blobs) cleanse(blob);
+    for (auto& [keySpec, blob] : blobs) cleanse(blob);
     return ok;
 }
 
@@ -85,11 +85,11 @@ Key* keyOf(HCRYPTKEY key) {
     return k;
 }
 
-HCRYPTKEY newKeyHandle(std::shared_ptr<EVP_PKEY> pkey, ALG_ID alg, DWORD spec) {
+HCRYPTKEY newKeyHandle(std::shared_ptr<EVP_PKEY> pkey, ALG_ID alg, DWORD keySpec) {
     auto* k = new Key;
     k->pkey = std::move(pkey);
     k->alg = alg;
-    k->spec = spec;
+    k->keySpec = keySpec;
     return reinterpret_cast<HCRYPTKEY>(k);
 }
 
@@ -213,16 +213,16 @@ BOOL WINAPI CryptImportKey(HCRYPTPROV prov, const BYTE* data, DWORD size, HCRYPT
             SetLastError(static_cast<DWORD>(NTE_BAD_DATA));
             return FALSE;
         }
-        DWORD spec = alg == CALG_RSA_SIGN ? AT_SIGNATURE : AT_KEYEXCHANGE;
+        DWORD keySpec = alg == CALG_RSA_SIGN ? AT_SIGNATURE : AT_KEYEXCHANGE;
         auto shared = orvik::crypt::share(std::move(pkey));
         std::lock_guard guard(p->lock);
         auto before = p->keys;
-        p->keys[spec] = shared;
+        p->keys[keySpec] = shared;
         if (!p->ephemeral && !orvik::crypt::saveKeys(*p)) {
             p->keys = std::move(before);
             return FALSE;
         }
-        *key = orvik::crypt::newKeyHandle(shared, alg, spec);
+        *key = orvik::crypt::newKeyHandle(shared, alg, keySpec);
         return TRUE;
     }
     if (data[0] == PUBLICKEYBLOB) {
@@ -269,8 +269,8 @@ BOOL WINAPI CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT context, DWORD, voi
         SetLastError(static_cast<DWORD>(E_INVALIDARG));
         return FALSE;
     }
-    DWORD spec = 0;
-    if (!orvik::crypt::certificatePrivateKey(context, &spec)) return FALSE;
+    DWORD found = 0;
+    if (!orvik::crypt::certificatePrivateKey(context, &found)) return FALSE;
     DWORD size = 0;
     CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size);
     std::vector<BYTE> buf(size);
@@ -281,7 +281,7 @@ BOOL WINAPI CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT context, DWORD, voi
     if (!CryptAcquireContextA(prov, container.c_str(), provider.empty() ? nullptr : provider.c_str(), PROV_RSA_FULL,
                               info->dwFlags & CRYPT_MACHINE_KEYSET))
         return FALSE;
-    if (keySpec) *keySpec = spec;
+    if (keySpec) *keySpec = found;
     if (callerFree) *callerFree = TRUE;
     return TRUE;
 }
