@@ -4,20 +4,26 @@
 #include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include <orvik/CodePage.h>
 #include <orvik/KeyBlob.h>
 #include <windows.h>
 
 #include "OpenSslPtr.h"
-
-namespace {
+#include "PFXFile.h"
+#include "Pkcs12Archive.h"
 
 using orvik::crypt::BioPtr;
 using orvik::crypt::PKeyPtr;
 using orvik::crypt::X509Ptr;
+
+namespace {
+
+constexpr int kNameAttempts = 16;
 
 PKeyPtr readKey(const std::string& bytes) {
     BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
@@ -28,14 +34,24 @@ PKeyPtr readKey(const std::string& bytes) {
     return key;
 }
 
-// A container name of our own making, unique per import, in the braced form Windows uses.
+// Nine values of 0 to 0x7FFF in the container-name shape the system has always used, from the
+// operating system's random source: two imports in one second must not collide.
 std::string newContainerName() {
-    unsigned char r[16];
-    RAND_bytes(r, sizeof r);
+    unsigned short v[9];
+    RAND_bytes(reinterpret_cast<unsigned char*>(v), sizeof v);
+    for (auto& x : v) x &= 0x7FFF;
     char name[64];
-    std::snprintf(name, sizeof name, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", r[0],
-                  r[1], r[2], r[3], r[4], r[5], r[6], r[7], r[8], r[9], r[10], r[11], r[12], r[13], r[14], r[15]);
+    std::snprintf(name, sizeof name, "%04X%04X-%04X-%04X-%04X-%04X%04X%04X-%04X", v[0], v[1], v[2], v[3], v[4], v[5],
+                  v[6], v[7], v[8]);
     return name;
+}
+
+std::string der(X509* x) {
+    unsigned char* p = nullptr;
+    int n = i2d_X509(x, &p);
+    std::string out = n > 0 ? std::string(reinterpret_cast<char*>(p), static_cast<size_t>(n)) : std::string();
+    OPENSSL_free(p);
+    return out;
 }
 
 }  // namespace
@@ -48,52 +64,165 @@ int CMyCertStore::ImportCertAndKey(CDigitalCertificate& certificate, const std::
     PCCERT_CONTEXT ctx = certificate.getPCCERT();
     if (!ctx) return 8;
     PKeyPtr key = readKey(keyBytes);
-    if (!key) return 5;
+    if (!key || EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA) return 5;
     const unsigned char* p = ctx->pbCertEncoded;
     X509Ptr x509(d2i_X509(nullptr, &p, static_cast<long>(ctx->cbCertEncoded)));
     EVP_PKEY* pub = x509 ? X509_get0_pubkey(x509.get()) : nullptr;
     if (pub && EVP_PKEY_eq(pub, key.get()) != 1) return 5;
-    return AddWithPrivateKey(ctx, key.get());
+    return AddWithPrivateKey(ctx->pbCertEncoded, static_cast<int>(ctx->cbCertEncoded), key.get(), MS_ENHANCED_PROV_A);
 }
 
-int CMyCertStore::AddWithPrivateKey(PCCERT_CONTEXT certificate, EVP_PKEY* key) {
+int CMyCertStore::ImportP12(const char* provider, const char* path, const char* password) {
+    orvik::crypt::Pkcs12Contents contents;
+    int value = orvik::crypt::unpackPkcs12(path, password, contents);
+    if (value != 0) {
+        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "OrvikUpPackPkcs12 Error: 0x%x",
+                static_cast<unsigned>(value));
+        return Pkcs12Result(value);
+    }
+    std::string cert = der(contents.certificate.get());
+    int rc = AddWithPrivateKey(reinterpret_cast<const unsigned char*>(cert.data()), static_cast<int>(cert.size()),
+                               contents.key.get(), provider);
+    if (rc != 0) return rc;
+    // The authorities that came with it, so the certificate's chain is known here too. Roots
+    // stay out: trusting one is the user's own decision.
+    for (const auto& ca : contents.chain) {
+        if (X509_check_issued(ca.get(), ca.get()) == X509_V_OK) continue;
+        std::string bytes = der(ca.get());
+        PCCERT_CONTEXT ctx = CertCreateCertificateContext(
+            X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
+        if (ctx) {
+            AddToSystemStore("CA", ctx, __FILE__);
+            CertFreeCertificateContext(ctx);
+        }
+    }
+    return 0;
+}
+
+int CMyCertStore::AddWithPrivateKey(const unsigned char* der, int size, EVP_PKEY* key, const char* provider) {
+    const char* providerName = provider && *provider ? provider : MS_DEF_PROV_A;
+    PCCERT_CONTEXT cert =
+        CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der, static_cast<DWORD>(size));
+    if (!cert) {
+        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CertCreateCertificateContext Error: 0x%x", GetLastError());
+        return 4;
+    }
     std::vector<BYTE> blob = orvik::privateKeyBlobOf(key, CALG_RSA_KEYX);
-    if (blob.empty()) return 5;
-    const std::string container = newContainerName();
+    if (blob.empty()) {
+        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "ChangeRsaToMskey Error: 0x%x", 1u);
+        CertFreeCertificateContext(cert);
+        return 4;
+    }
+    std::string container;
     HCRYPTPROV prov = 0;
+    for (int attempt = 0; attempt < kNameAttempts && !prov; ++attempt) {
+        container = newContainerName();
+        if (!CryptAcquireContextA(&prov, container.c_str(), providerName, PROV_RSA_FULL, CRYPT_NEWKEYSET) &&
+            GetLastError() != static_cast<DWORD>(NTE_EXISTS))
+            break;
+    }
+    int rc = 0;
     HCRYPTKEY imported = 0;
-    bool ok = CryptAcquireContextA(&prov, container.c_str(), MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_NEWKEYSET) &&
-              CryptImportKey(prov, blob.data(), static_cast<DWORD>(blob.size()), 0, CRYPT_EXPORTABLE, &imported);
-    DWORD error = GetLastError();
+    if (!prov) {
+        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptAcquireContext Error: 0x%x", GetLastError());
+        rc = 4;
+    } else if (!CryptImportKey(prov, blob.data(), static_cast<DWORD>(blob.size()), 0, CRYPT_EXPORTABLE, &imported)) {
+        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptImportKey Error: 0x%x", GetLastError());
+        rc = 4;
+    } else if (!std::strstr(providerName, "Microsoft") &&
+               !CryptSetKeyParam(imported, KP_CERTIFICATE, cert->pbCertEncoded, 0)) {
+        // A token's provider keeps the certificate with its key.
+        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptSetKeyParam Error: 0x%x", GetLastError());
+        rc = 4;
+    }
     OPENSSL_cleanse(blob.data(), blob.size());
     if (imported) CryptDestroyKey(imported);
     if (prov) CryptReleaseContext(prov, 0);
-    if (!ok) {
-        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptImportKey Error: 0x%x", error);
+
+    if (rc == 0) {
+        std::u16string containerW = orvik::utf8ToUtf16(container);
+        std::u16string providerW = orvik::utf8ToUtf16(providerName);
+        CRYPT_KEY_PROV_INFO info{};
+        info.pwszContainerName = containerW.data();
+        info.pwszProvName = providerW.data();
+        info.dwProvType = PROV_RSA_FULL;
+        info.dwKeySpec = AT_KEYEXCHANGE;
+        if (!CertSetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, 0, &info)) {
+            log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CertSetCertificateContextProperty Error: 0x%x",
+                    GetLastError());
+            rc = 4;
+        } else {
+            rc = AddToSystemStore("MY", cert, __FILE__);
+        }
+    }
+    CertFreeCertificateContext(cert);
+    if (rc != 0 && prov) {
+        // No key is left behind without its certificate.
+        HCRYPTPROV gone = 0;
+        CryptAcquireContextA(&gone, container.c_str(), providerName, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
+    }
+    return rc;
+}
+
+int CMyCertStore::ExportP12(int index, const char* path, const char* password) {
+    CDigitalCertificate* cert = getCert(index);
+    if (!cert || !cert->getPCCERT()) return 1;
+    PCCERT_CONTEXT ctx = cert->getPCCERT();
+    HCRYPTPROV prov = 0;
+    DWORD keySpec = 0;
+    BOOL callerFree = FALSE;
+    if (!CryptAcquireCertificatePrivateKey(ctx, 0, nullptr, &prov, &keySpec, &callerFree)) {
+        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptAcquireCertificatePrivateKey Error: 0x%x",
+                GetLastError());
         return 4;
     }
-    std::u16string containerW = orvik::utf8ToUtf16(container);
-    std::u16string providerW = orvik::utf8ToUtf16(MS_ENHANCED_PROV_A);
-    CRYPT_KEY_PROV_INFO info{};
-    info.pwszContainerName = containerW.data();
-    info.pwszProvName = providerW.data();
-    info.dwProvType = PROV_RSA_FULL;
-    info.dwKeySpec = AT_KEYEXCHANGE;
-    PCCERT_CONTEXT copy =
-        CertCreateCertificateContext(X509_ASN_ENCODING, certificate->pbCertEncoded, certificate->cbCertEncoded);
+    HCRYPTKEY key = 0;
+    DWORD permissions = 0, size = sizeof permissions;
+    bool ok = CryptGetUserKey(prov, AT_KEYEXCHANGE, &key);
+    if (!ok) {
+        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptGetUserKey Error: 0x%x", GetLastError());
+    } else if (!(ok = CryptGetKeyParam(key, KP_PERMISSIONS, reinterpret_cast<BYTE*>(&permissions), &size, 0))) {
+        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptGetKeyParam Error: 0x%x", GetLastError());
+    }
+    if (key) CryptDestroyKey(key);
+    CryptReleaseContext(prov, 0);
+    if (!ok) return 4;
+    if (!(permissions & CRYPT_EXPORT)) {
+        MessageBoxA(nullptr, "证书不能导出!", "证书助手", MB_ICONWARNING);
+        return 4;
+    }
+    HCERTSTORE memory = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+    if (!memory) {
+        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CertOpenStore Error: 0x%x", GetLastError());
+        return 4;
+    }
     int rc = 0;
-    if (!copy || !CertSetCertificateContextProperty(copy, CERT_KEY_PROV_INFO_PROP_ID, 0, &info)) {
-        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CertSetCertificateContextProperty Error: 0x%x",
+    std::string bytes;
+    if (!CertAddCertificateLinkToStore(memory, ctx, CERT_STORE_ADD_ALWAYS, nullptr)) {
+        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CertAddCertificateLinkToStore Error: 0x%x",
                 GetLastError());
         rc = 4;
     } else {
-        rc = AddToSystemStore("MY", copy, __FILE__);
+        std::u16string wide = orvik::utf8ToUtf16(password ? password : "");
+        CRYPT_DATA_BLOB pfx{0, nullptr};
+        const DWORD flags = EXPORT_PRIVATE_KEYS | REPORT_NOT_ABLE_TO_EXPORT_PRIVATE_KEY;
+        if (PFXExportCertStoreEx(memory, &pfx, wide.c_str(), nullptr, flags)) {
+            bytes.resize(pfx.cbData);
+            pfx.pbData = reinterpret_cast<BYTE*>(bytes.data());
+        }
+        if (!pfx.pbData || !PFXExportCertStoreEx(memory, &pfx, wide.c_str(), nullptr, flags)) {
+            log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "PFXExportCertStore Error: 0x%x", GetLastError());
+            rc = 4;
+        }
+        bytes.resize(pfx.cbData);
+        OPENSSL_cleanse(wide.data(), wide.size() * sizeof(char16_t));
     }
-    if (copy) CertFreeCertificateContext(copy);
-    if (rc != 0) {
-        // No key is left behind without its certificate.
-        HCRYPTPROV gone = 0;
-        CryptAcquireContextA(&gone, container.c_str(), MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
+    CertCloseStore(memory, CERT_CLOSE_STORE_CHECK_FLAG);
+    if (rc != 0) return rc;
+    // A complete file or none: never a half-written backup where the user looks for one.
+    if (!path || !orvik::crypt::replaceFile(path, bytes)) {
+        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "fopen Error");
+        return 3;
     }
-    return rc;
+    return 0;
 }

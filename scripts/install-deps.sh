@@ -12,7 +12,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev
   # tests: GoogleTest, a real directory server, a display and fonts for the window tests
   googletest libgtest-dev libgmock-dev slapd ldap-utils xvfb xauth
-  fonts-wqy-microhei tzdata
+  fonts-wqy-microhei tzdata openssl
   # tests: an HTTP server on the loopback address
   python3
 )

@@ -113,6 +113,28 @@ typedef unsigned int ALG_ID;
 #define CRYPT_EXPORTABLE 0x00000001
 #define CRYPT_USER_PROTECTED 0x00000002
 
+// Key parameters and permissions
+#define KP_IV 1
+#define KP_PADDING 3
+#define KP_MODE 4
+#define KP_PERMISSIONS 6
+#define KP_ALGID 7
+#define KP_BLOCKLEN 8
+#define KP_KEYLEN 9
+#define KP_CERTIFICATE 26
+#define CRYPT_ENCRYPT 0x0001
+#define CRYPT_DECRYPT 0x0002
+#define CRYPT_EXPORT 0x0004
+#define CRYPT_READ 0x0008
+#define CRYPT_WRITE 0x0010
+#define CRYPT_MAC 0x0020
+
+// PKCS #12 export
+#define EXPORT_PRIVATE_KEYS 0x0004
+#define REPORT_NO_PRIVATE_KEY 0x0001
+#define REPORT_NOT_ABLE_TO_EXPORT_PRIVATE_KEY 0x0002
+#define PKCS12_INCLUDE_EXTENDED_PROPERTIES 0x0010
+
 typedef struct _PUBLICKEYSTRUC {
     BYTE bType;
     BYTE bVersion;
@@ -430,8 +452,17 @@ ORVIK_PLATFORM_API BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* prov, LPCSTR con
 ORVIK_PLATFORM_API BOOL WINAPI CryptReleaseContext(HCRYPTPROV prov, DWORD flags);
 ORVIK_PLATFORM_API BOOL WINAPI CryptImportKey(HCRYPTPROV prov, const BYTE* data, DWORD size, HCRYPTKEY pubKey,
                                               DWORD flags, HCRYPTKEY* key);
+ORVIK_PLATFORM_API BOOL WINAPI CryptExportKey(HCRYPTKEY key, HCRYPTKEY expKey, DWORD blobType, DWORD flags, BYTE* data,
+                                              DWORD* size);
+ORVIK_PLATFORM_API BOOL WINAPI CryptGetKeyParam(HCRYPTKEY key, DWORD param, BYTE* data, DWORD* size, DWORD flags);
+ORVIK_PLATFORM_API BOOL WINAPI CryptSetKeyParam(HCRYPTKEY key, DWORD param, const BYTE* data, DWORD flags);
 ORVIK_PLATFORM_API BOOL WINAPI CryptGetUserKey(HCRYPTPROV prov, DWORD keySpec, HCRYPTKEY* key);
 ORVIK_PLATFORM_API BOOL WINAPI CryptDestroyKey(HCRYPTKEY key);
+// Writes the certificates of a store that have private keys, with those keys, as a PKCS #12
+// file: key and certificate bags with pbeWithSHA1And3-KeyTripleDES-CBC, 2000 iterations, a
+// SHA-1 MAC, localKeyID and friendly-name attributes, and the certificates' issuers.
+ORVIK_PLATFORM_API BOOL WINAPI PFXExportCertStoreEx(HCERTSTORE store, CRYPT_DATA_BLOB* pfx, LPCWSTR password,
+                                                    void* reserved, DWORD flags);
 ORVIK_PLATFORM_API BOOL WINAPI CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT context, DWORD flags, void* reserved,
                                                                  HCRYPTPROV* prov, DWORD* keySpec, BOOL* callerFree);
 

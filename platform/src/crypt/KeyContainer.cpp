@@ -17,7 +17,7 @@ namespace orvik::crypt {
 
 namespace {
 
-const char kMagic[8] = {'O', 'R', 'V', 'K', 'E', 'Y', '0', '1'};
+const char kMagic[8] = {'O', 'R', 'V', 'K', 'E', 'Y', '0', '2'};
 
 std::string hexName(const std::string& name) {
     static const char digits[] = "0123456789abcdef";
@@ -62,7 +62,7 @@ bool KeyContainer::exists(const std::string& name, bool machine) {
     return stat(pathOf(name, machine).c_str(), &st) == 0;
 }
 
-bool KeyContainer::save(const std::string& name, bool machine, const std::map<DWORD, std::vector<BYTE>>& keys) {
+bool KeyContainer::save(const std::string& name, bool machine, const std::map<DWORD, StoredKey>& keys) {
     std::string home;
     if (!ensureHomeDir(home) || !ensureDir(home + "/keys") ||
         !ensureDir(home + (machine ? "/keys/machine" : "/keys/user"))) {
@@ -70,10 +70,11 @@ bool KeyContainer::save(const std::string& name, bool machine, const std::map<DW
         return false;
     }
     std::vector<BYTE> bytes(kMagic, kMagic + sizeof kMagic);
-    for (const auto& [keySpec, blob] : keys) {
+    for (const auto& [keySpec, key] : keys) {
         put32(bytes, keySpec);
-        put32(bytes, static_cast<DWORD>(blob.size()));
-        bytes.insert(bytes.end(), blob.begin(), blob.end());
+        put32(bytes, key.flags);
+        put32(bytes, static_cast<DWORD>(key.blob.size()));
+        bytes.insert(bytes.end(), key.blob.begin(), key.blob.end());
     }
     const std::string path = pathOf(name, machine);
     std::string temp = path + ".tmp-XXXXXX";
@@ -89,7 +90,7 @@ bool KeyContainer::save(const std::string& name, bool machine, const std::map<DW
     return ok;
 }
 
-bool KeyContainer::load(const std::string& name, bool machine, std::map<DWORD, std::vector<BYTE>>& keys) {
+bool KeyContainer::load(const std::string& name, bool machine, std::map<DWORD, StoredKey>& keys) {
     keys.clear();
     int fd = ::open(pathOf(name, machine).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -109,24 +110,26 @@ bool KeyContainer::load(const std::string& name, bool machine, std::map<DWORD, s
     bool ok = bytes.size() >= sizeof kMagic && std::memcmp(bytes.data(), kMagic, sizeof kMagic) == 0;
     size_t at = sizeof kMagic;
     while (ok && at < bytes.size()) {
-        if (bytes.size() - at < 8) {
+        if (bytes.size() - at < 12) {
             ok = false;
             break;
         }
         DWORD keySpec = get32(bytes.data() + at);
-        DWORD length = get32(bytes.data() + at + 4);
-        at += 8;
+        DWORD flags = get32(bytes.data() + at + 4);
+        DWORD length = get32(bytes.data() + at + 8);
+        at += 12;
         if (length > bytes.size() - at) {
             ok = false;
             break;
         }
-        keys[keySpec].assign(bytes.begin() + static_cast<ptrdiff_t>(at),
-                             bytes.begin() + static_cast<ptrdiff_t>(at + length));
+        keys[keySpec].flags = flags;
+        keys[keySpec].blob.assign(bytes.begin() + static_cast<ptrdiff_t>(at),
+                                  bytes.begin() + static_cast<ptrdiff_t>(at + length));
         at += length;
     }
     cleanse(bytes);
     if (!ok) {
-        for (auto& [keySpec, blob] : keys) cleanse(blob);
+        for (auto& [keySpec, key] : keys) cleanse(key.blob);
         keys.clear();
         SetLastError(static_cast<DWORD>(NTE_BAD_KEYSET));
     }

@@ -34,36 +34,65 @@ std::string defaultContainer() {
 
 std::shared_ptr<EVP_PKEY> share(ossl::PKeyPtr key) { return std::shared_ptr<EVP_PKEY>(key.release(), EVP_PKEY_free); }
 
-bool loadKeys(Provider& prov) {
-    std::map<DWORD, std::vector<BYTE>> blobs;
-    if (!KeyContainer::load(prov.container, prov.machine, blobs)) return false;
-    for (auto& [keySpec, blob] : blobs) {
-        auto key = privateKeyFromBlob(blob.data(), blob.size());
-        cleanse(blob);
-        if (!key) {
-            SetLastError(static_cast<DWORD>(NTE_BAD_KEYSET));
-            return false;
-        }
-        prov.keys[keySpec] = share(std::move(key));
-    }
-    return true;
-}
+ALG_ID algOf(DWORD keySpec) { return keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX; }
 
-bool saveKeys(Provider& prov) {
-    std::map<DWORD, std::vector<BYTE>> blobs;
-    for (auto& [keySpec, key] : prov.keys) {
-        blobs[keySpec] = privateKeyBlob(key.get(), keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX);
-        if (blobs[keySpec].empty()) {
-            SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
-            return false;
-        }
+bool loadKeys(Provider& prov) {
+    std::map<DWORD, StoredKey> stored;
+    if (!KeyContainer::load(prov.container, prov.machine, stored)) return false;
+    bool ok = true;
+    for (auto& [keySpec, entry] : stored) {
+        auto key = privateKeyFromBlob(entry.blob.data(), entry.blob.size());
+        cleanse(entry.blob);
+        if (!key) ok = false;
+        if (ok) prov.keys[keySpec] = {share(std::move(key)), entry.flags};
     }
-    bool ok = KeyContainer::save(prov.container, prov.machine, blobs);
-    for (auto& [keySpec, blob] : blobs) cleanse(blob);
+    if (!ok) SetLastError(static_cast<DWORD>(NTE_BAD_KEYSET));
     return ok;
 }
 
-bool sameKey(EVP_PKEY* a, EVP_PKEY* b) { return EVP_PKEY_eq(a, b) == 1; }
+bool saveKeys(Provider& prov) {
+    std::map<DWORD, StoredKey> stored;
+    bool ok = true;
+    for (auto& [keySpec, pair] : prov.keys) {
+        stored[keySpec] = {pair.flags, privateKeyBlob(pair.pkey.get(), algOf(keySpec))};
+        if (stored[keySpec].blob.empty()) ok = false;
+    }
+    if (!ok) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
+    } else {
+        ok = KeyContainer::save(prov.container, prov.machine, stored);
+    }
+    for (auto& [keySpec, entry] : stored) cleanse(entry.blob);
+    return ok;
+}
+
+HCRYPTKEY newKeyHandle(std::shared_ptr<EVP_PKEY> pkey, ALG_ID alg, DWORD keySpec, DWORD permissions) {
+    auto* k = new Key;
+    k->pkey = std::move(pkey);
+    k->alg = alg;
+    k->keySpec = keySpec;
+    k->permissions = permissions;
+    return reinterpret_cast<HCRYPTKEY>(k);
+}
+
+// Reads the certificate's key-provider property into its container, provider and flags.
+bool keyProvInfo(PCCERT_CONTEXT cert, std::string& container, std::string& provider, DWORD& provType, DWORD& flags,
+                 DWORD& keySpec) {
+    DWORD size = 0;
+    if (!CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_NO_KEY_PROPERTY));
+        return false;
+    }
+    std::vector<BYTE> buf(size);
+    if (!CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, buf.data(), &size)) return false;
+    const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buf.data());
+    container = info->pwszContainerName ? utf16ToUtf8(info->pwszContainerName) : std::string();
+    provider = info->pwszProvName ? utf16ToUtf8(info->pwszProvName) : std::string();
+    provType = info->dwProvType ? info->dwProvType : PROV_RSA_FULL;
+    flags = info->dwFlags & CRYPT_MACHINE_KEYSET;
+    keySpec = info->dwKeySpec ? info->dwKeySpec : AT_KEYEXCHANGE;
+    return true;
+}
 
 }  // namespace
 
@@ -85,56 +114,72 @@ Key* keyOf(HCRYPTKEY key) {
     return k;
 }
 
-HCRYPTKEY newKeyHandle(std::shared_ptr<EVP_PKEY> pkey, ALG_ID alg, DWORD keySpec) {
-    auto* k = new Key;
-    k->pkey = std::move(pkey);
-    k->alg = alg;
-    k->keySpec = keySpec;
-    return reinterpret_cast<HCRYPTKEY>(k);
+DWORD permissionsOf(DWORD flags) {
+    DWORD permissions = CRYPT_ENCRYPT | CRYPT_DECRYPT | CRYPT_READ | CRYPT_WRITE | CRYPT_MAC;
+    if (flags & CRYPT_EXPORTABLE) permissions |= CRYPT_EXPORT;
+    return permissions;
 }
 
-std::shared_ptr<EVP_PKEY> certificatePrivateKey(PCCERT_CONTEXT cert, DWORD* keySpec) {
-    DWORD size = 0;
-    if (!CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) {
-        SetLastError(static_cast<DWORD>(CRYPT_E_NO_KEY_PROPERTY));
-        return nullptr;
-    }
-    std::vector<BYTE> buf(size);
-    if (!CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, buf.data(), &size)) return nullptr;
-    const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buf.data());
-    std::string container = info->pwszContainerName ? utf16ToUtf8(info->pwszContainerName) : std::string();
-    std::string provider = info->pwszProvName ? utf16ToUtf8(info->pwszProvName) : std::string();
+std::shared_ptr<EVP_PKEY> certificatePrivateKey(PCCERT_CONTEXT cert, DWORD* keySpec, DWORD* permissions) {
+    std::string container, provider;
+    DWORD provType = 0, flags = 0, kind = 0;
+    if (!keyProvInfo(cert, container, provider, provType, flags, kind)) return nullptr;
     HCRYPTPROV prov = 0;
-    if (!CryptAcquireContextA(&prov, container.c_str(), provider.empty() ? nullptr : provider.c_str(),
-                              info->dwProvType ? info->dwProvType : PROV_RSA_FULL,
-                              info->dwFlags & CRYPT_MACHINE_KEYSET))
+    if (!CryptAcquireContextA(&prov, container.c_str(), provider.empty() ? nullptr : provider.c_str(), provType, flags))
         return nullptr;
     Provider* p = providerOf(prov);
-    std::shared_ptr<EVP_PKEY> key;
+    KeyPair pair;
     {
         std::lock_guard guard(p->lock);
-        auto it = p->keys.find(info->dwKeySpec ? info->dwKeySpec : AT_KEYEXCHANGE);
-        if (it != p->keys.end()) key = it->second;
+        auto it = p->keys.find(kind);
+        if (it != p->keys.end()) pair = it->second;
     }
     CryptReleaseContext(prov, 0);
-    if (!key) {
+    if (!pair.pkey) {
         SetLastError(static_cast<DWORD>(NTE_NO_KEY));
         return nullptr;
     }
     // The container's key must be the certificate's.
     auto* ctx = contextOf(cert);
-    ossl::PKeyPtr pub(X509_get_pubkey(ctx->data->x509.get()));
-    if (!pub || !sameKey(pub.get(), key.get())) {
-        SetLastError(static_cast<DWORD>(0x80090016L));  // NTE_BAD_KEYSET: no matching key in the container
+    EVP_PKEY* pub = ctx ? X509_get0_pubkey(ctx->data->x509.get()) : nullptr;
+    if (!pub || EVP_PKEY_eq(pub, pair.pkey.get()) != 1) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_KEYSET));
         return nullptr;
     }
-    if (keySpec) *keySpec = info->dwKeySpec ? info->dwKeySpec : AT_KEYEXCHANGE;
-    return key;
+    if (keySpec) *keySpec = kind;
+    if (permissions) *permissions = permissionsOf(pair.flags);
+    return pair.pkey;
 }
 
 }  // namespace orvik::crypt
 
+using orvik::crypt::Key;
 using orvik::crypt::Provider;
+
+namespace {
+
+// The size-query and bounded-buffer rule of the key calls.
+BOOL copyOut(const std::vector<BYTE>& bytes, BYTE* data, DWORD* size) {
+    if (!size) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DWORD need = static_cast<DWORD>(bytes.size());
+    if (!data) {
+        *size = need;
+        return TRUE;
+    }
+    if (*size < need) {
+        *size = need;
+        SetLastError(ERROR_MORE_DATA);
+        return FALSE;
+    }
+    std::memcpy(data, bytes.data(), need);
+    *size = need;
+    return TRUE;
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -168,9 +213,7 @@ BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* prov, LPCSTR container, LPCSTR prov
     }
     p->container = container && *container ? container : orvik::crypt::defaultContainer();
     bool exists = orvik::crypt::KeyContainer::exists(p->container, p->machine);
-    if (flags & CRYPT_DELETEKEYSET) {
-        return orvik::crypt::KeyContainer::remove(p->container, p->machine) ? TRUE : FALSE;
-    }
+    if (flags & CRYPT_DELETEKEYSET) return orvik::crypt::KeyContainer::remove(p->container, p->machine) ? TRUE : FALSE;
     if (flags & CRYPT_NEWKEYSET) {
         if (exists) {
             SetLastError(static_cast<DWORD>(NTE_EXISTS));
@@ -214,15 +257,15 @@ BOOL WINAPI CryptImportKey(HCRYPTPROV prov, const BYTE* data, DWORD size, HCRYPT
             return FALSE;
         }
         DWORD keySpec = alg == CALG_RSA_SIGN ? AT_SIGNATURE : AT_KEYEXCHANGE;
-        auto shared = orvik::crypt::share(std::move(pkey));
+        orvik::crypt::KeyPair pair{orvik::crypt::share(std::move(pkey)), flags & CRYPT_EXPORTABLE};
         std::lock_guard guard(p->lock);
         auto before = p->keys;
-        p->keys[keySpec] = shared;
+        p->keys[keySpec] = pair;
         if (!p->ephemeral && !orvik::crypt::saveKeys(*p)) {
             p->keys = std::move(before);
             return FALSE;
         }
-        *key = orvik::crypt::newKeyHandle(shared, alg, keySpec);
+        *key = orvik::crypt::newKeyHandle(pair.pkey, alg, keySpec, orvik::crypt::permissionsOf(pair.flags));
         return TRUE;
     }
     if (data[0] == PUBLICKEYBLOB) {
@@ -231,11 +274,46 @@ BOOL WINAPI CryptImportKey(HCRYPTPROV prov, const BYTE* data, DWORD size, HCRYPT
             SetLastError(static_cast<DWORD>(NTE_BAD_DATA));
             return FALSE;
         }
-        *key = orvik::crypt::newKeyHandle(orvik::crypt::share(std::move(pkey)), alg, 0);
+        *key = orvik::crypt::newKeyHandle(orvik::crypt::share(std::move(pkey)), alg, 0,
+                                          orvik::crypt::permissionsOf(CRYPT_EXPORTABLE));
         return TRUE;
     }
     SetLastError(static_cast<DWORD>(NTE_BAD_TYPE));
     return FALSE;
+}
+
+BOOL WINAPI CryptExportKey(HCRYPTKEY key, HCRYPTKEY expKey, DWORD blobType, DWORD flags, BYTE* data, DWORD* size) {
+    Key* k = orvik::crypt::keyOf(key);
+    if (!k) return FALSE;
+    if (expKey || flags) {
+        // Wrapping a private key under another key is not asked for by the system.
+        SetLastError(static_cast<DWORD>(NTE_BAD_FLAGS));
+        return FALSE;
+    }
+    std::vector<BYTE> blob;
+    if (blobType == PUBLICKEYBLOB) {
+        blob = orvik::crypt::publicKeyBlob(k->pkey.get(), k->alg);
+    } else if (blobType == PRIVATEKEYBLOB) {
+        if (!k->keySpec) {
+            SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
+            return FALSE;
+        }
+        if (!(k->permissions & CRYPT_EXPORT)) {
+            SetLastError(static_cast<DWORD>(NTE_BAD_KEY_STATE));
+            return FALSE;
+        }
+        blob = orvik::crypt::privateKeyBlob(k->pkey.get(), k->alg);
+    } else {
+        SetLastError(static_cast<DWORD>(NTE_BAD_TYPE));
+        return FALSE;
+    }
+    if (blob.empty()) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
+        return FALSE;
+    }
+    BOOL ok = copyOut(blob, data, size);
+    orvik::crypt::cleanse(blob);
+    return ok;
 }
 
 BOOL WINAPI CryptGetUserKey(HCRYPTPROV prov, DWORD keySpec, HCRYPTKEY* key) {
@@ -251,12 +329,63 @@ BOOL WINAPI CryptGetUserKey(HCRYPTPROV prov, DWORD keySpec, HCRYPTKEY* key) {
         SetLastError(static_cast<DWORD>(NTE_NO_KEY));
         return FALSE;
     }
-    *key = orvik::crypt::newKeyHandle(it->second, keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX, keySpec);
+    *key = orvik::crypt::newKeyHandle(it->second.pkey, orvik::crypt::algOf(keySpec), keySpec,
+                                      orvik::crypt::permissionsOf(it->second.flags));
     return TRUE;
 }
 
+BOOL WINAPI CryptGetKeyParam(HCRYPTKEY key, DWORD param, BYTE* data, DWORD* size, DWORD flags) {
+    Key* k = orvik::crypt::keyOf(key);
+    if (!k) return FALSE;
+    if (flags) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_FLAGS));
+        return FALSE;
+    }
+    DWORD value = 0;
+    switch (param) {
+    case KP_PERMISSIONS: value = k->permissions; break;
+    case KP_ALGID: value = k->alg; break;
+    case KP_KEYLEN:
+    case KP_BLOCKLEN: value = static_cast<DWORD>(EVP_PKEY_get_bits(k->pkey.get())); break;
+    case KP_CERTIFICATE:
+        // A software container keeps no certificate with its key.
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    default: SetLastError(static_cast<DWORD>(NTE_BAD_TYPE)); return FALSE;
+    }
+    std::vector<BYTE> bytes(4);
+    std::memcpy(bytes.data(), &value, 4);
+    return copyOut(bytes, data, size);
+}
+
+BOOL WINAPI CryptSetKeyParam(HCRYPTKEY key, DWORD param, const BYTE* data, DWORD flags) {
+    Key* k = orvik::crypt::keyOf(key);
+    if (!k) return FALSE;
+    if (!data || flags) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (param == KP_CERTIFICATE) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    if (param == KP_PERMISSIONS) {
+        DWORD value = 0;
+        std::memcpy(&value, data, 4);
+        // Permissions can be taken away from a handle, never added.
+        if (value & ~k->permissions) {
+            SetLastError(static_cast<DWORD>(NTE_PERM));
+            return FALSE;
+        }
+        k->permissions = value;
+        return TRUE;
+    }
+    SetLastError(static_cast<DWORD>(NTE_BAD_TYPE));
+    return FALSE;
+}
+
 BOOL WINAPI CryptDestroyKey(HCRYPTKEY key) {
-    auto* k = orvik::crypt::keyOf(key);
+    Key* k = orvik::crypt::keyOf(key);
     if (!k) return FALSE;
     k->magic = 0;
     delete k;
@@ -269,17 +398,13 @@ BOOL WINAPI CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT context, DWORD, voi
         SetLastError(static_cast<DWORD>(E_INVALIDARG));
         return FALSE;
     }
+    // The key must be there and be the certificate's before a handle is handed out.
     DWORD found = 0;
     if (!orvik::crypt::certificatePrivateKey(context, &found)) return FALSE;
-    DWORD size = 0;
-    CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size);
-    std::vector<BYTE> buf(size);
-    CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, buf.data(), &size);
-    const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buf.data());
-    std::string container = info->pwszContainerName ? orvik::utf16ToUtf8(info->pwszContainerName) : std::string();
-    std::string provider = info->pwszProvName ? orvik::utf16ToUtf8(info->pwszProvName) : std::string();
-    if (!CryptAcquireContextA(prov, container.c_str(), provider.empty() ? nullptr : provider.c_str(), PROV_RSA_FULL,
-                              info->dwFlags & CRYPT_MACHINE_KEYSET))
+    std::string container, provider;
+    DWORD provType = 0, flags = 0, kind = 0;
+    if (!orvik::crypt::keyProvInfo(context, container, provider, provType, flags, kind)) return FALSE;
+    if (!CryptAcquireContextA(prov, container.c_str(), provider.empty() ? nullptr : provider.c_str(), provType, flags))
         return FALSE;
     if (keySpec) *keySpec = found;
     if (callerFree) *callerFree = TRUE;

@@ -12,6 +12,12 @@
 
 namespace orvik::crypt {
 
+// A key pair of a container: the key and what it may do.
+struct KeyPair {
+    std::shared_ptr<EVP_PKEY> pkey;
+    DWORD flags = 0;  // CRYPT_EXPORTABLE as imported
+};
+
 struct Provider {
     uint32_t magic = kMagic;
     std::string container;
@@ -19,14 +25,15 @@ struct Provider {
     bool machine = false;
     bool ephemeral = false;  // CRYPT_VERIFYCONTEXT: nothing is kept
     std::mutex lock;
-    std::map<DWORD, std::shared_ptr<EVP_PKEY>> keys;  // by key kind
-    static constexpr uint32_t kMagic = 0x50524F56;    // "PROV"
+    std::map<DWORD, KeyPair> keys;                  // by key kind
+    static constexpr uint32_t kMagic = 0x50524F56;  // "PROV"
 };
 
 struct Key {
     uint32_t magic = kMagic;
     ALG_ID alg = 0;
-    DWORD keySpec = 0;
+    DWORD keySpec = 0;  // 0 for a public key imported on its own
+    DWORD permissions = 0;
     std::shared_ptr<EVP_PKEY> pkey;
     static constexpr uint32_t kMagic = 0x4B455931;  // "KEY1"
 };
@@ -34,11 +41,12 @@ struct Key {
 Provider* providerOf(HCRYPTPROV prov);
 Key* keyOf(HCRYPTKEY key);
 
-// Makes a key handle for a key of the provider.
-HCRYPTKEY newKeyHandle(std::shared_ptr<EVP_PKEY> pkey, ALG_ID alg, DWORD keySpec);
+// The permissions of a key pair imported with these CryptImportKey flags.
+DWORD permissionsOf(DWORD flags);
 
 // The private key of a certificate through its key-provider property; null with the last error
-// set (CRYPT_E_NO_KEY_PROPERTY, NTE_BAD_KEYSET, NTE_NO_KEY, NTE_BAD_PUBLIC_KEY).
-std::shared_ptr<EVP_PKEY> certificatePrivateKey(PCCERT_CONTEXT cert, DWORD* keySpec = nullptr);
+// set (CRYPT_E_NO_KEY_PROPERTY, NTE_BAD_KEYSET, NTE_NO_KEY).
+std::shared_ptr<EVP_PKEY> certificatePrivateKey(PCCERT_CONTEXT cert, DWORD* keySpec = nullptr,
+                                                DWORD* permissions = nullptr);
 
 }  // namespace orvik::crypt

@@ -1,0 +1,78 @@
+// import-pfx, export-pfx, passwd-pfx: PKCS #12 backups of personal certificates.
+#include <cstdio>
+#include <string>
+
+#include <MyCertStore.h>
+#include <PFXFile.h>
+
+#include "Command.h"
+#include "Options.h"
+
+namespace orvikctl {
+namespace {
+
+// Why a file did not open, in words a user can act on.
+std::string unpackFailure(const std::string& path, const std::string& password) {
+    std::string algorithm;
+    switch (InspectPkcs12(path.c_str(), password.c_str(), algorithm)) {
+    case -2: return path + " is not a PKCS#12 file";
+    case -3: return "wrong password for " + path;
+    case -4: return path + " holds no private key";
+    case -5: return path + " holds a private key that is not RSA";
+    default:
+        if (!algorithm.empty()) return path + " is protected with an unsupported algorithm: " + algorithm;
+        return path + " cannot be read";
+    }
+}
+
+int importPfx(const Args& args) {
+    Parsed p = parseOptions(args, {"password", "provider"});
+    if (!p.ok) return fail(p.error);
+    if (p.positional.size() != 1) return usage("import-pfx");
+    const std::string path = p.positional[0], password = p.value("password");
+    std::string provider = p.value("provider");
+    int rc = CMyCertStore().ImportP12(provider.empty() ? nullptr : provider.c_str(), path.c_str(), password.c_str());
+    if (rc == 5 || rc == 6 || rc == 7) return fail(unpackFailure(path, password) + " (" + std::to_string(rc) + ")");
+    if (rc != 0) return fail("the certificate and key could not be stored (" + std::to_string(rc) + ")");
+    return Ok;
+}
+
+int exportPfx(const Args& args) {
+    Parsed p = parseOptions(args, {"password"});
+    if (!p.ok) return fail(p.error);
+    if (p.positional.size() != 2) return usage("export-pfx");
+    CMyCertStore store;
+    if (store.OpenCertStore() != 0) return fail("the store MY cannot be opened");
+    std::string thumb = p.positional[0];
+    CDigitalCertificate* cert = store.FindByThumb(thumb);
+    int index = -1;
+    for (int i = 0; cert && i < store.GetCertCount(); ++i)
+        if (store.getCert(i) == cert) index = i;
+    if (index < 0) return fail("no certificate " + p.positional[0] + " in MY");
+    int rc = store.ExportP12(index, p.positional[1].c_str(), p.value("password").c_str());
+    if (rc == 3) return fail("cannot write " + p.positional[1]);
+    if (rc != 0) return fail("the certificate's private key cannot be exported (" + std::to_string(rc) + ")");
+    return Ok;
+}
+
+int passwdPfx(const Args& args) {
+    Parsed p = parseOptions(args, {"old", "new"});
+    if (!p.ok) return fail(p.error);
+    if (p.positional.size() != 2 || !p.has("new")) return usage("passwd-pfx");
+    const std::string in = p.positional[0], out = p.positional[1], old = p.value("old");
+    int rc = CPFXFile().UpdateP12FilePasswd(in.c_str(), old.c_str(), out.c_str(), p.value("new").c_str());
+    if (rc == 5 || rc == 6 || rc == 7) return fail(unpackFailure(in, old) + " (" + std::to_string(rc) + ")");
+    if (rc != 0) return fail("cannot write " + out + "; nothing was changed (" + std::to_string(rc) + ")");
+    return Ok;
+}
+
+const bool added = registered({
+    {"import-pfx", "FILE --password PW [--provider NAME]", "a PKCS#12 file into MY, its key into a new key container",
+     importPfx},
+    {"export-pfx", "THUMB OUT --password PW", "a personal certificate with its private key into a PKCS#12 file",
+     exportPfx},
+    {"passwd-pfx", "IN OUT --old PW --new PW", "protect a PKCS#12 file with a new password (OUT may be IN)", passwdPfx},
+});
+
+}  // namespace
+}  // namespace orvikctl
