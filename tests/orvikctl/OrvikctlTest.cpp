@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include <Encodings.h>
@@ -28,7 +29,9 @@ std::string quote(const std::string& s) {
 }
 
 CtlResult orvikctl(const std::string& args) {
-    std::string command = std::string(ORVIKCTL_PATH) + " " + args + " 2>/dev/null";
+    // A command that names its own redirection keeps standard error.
+    bool ownRedirect = args.find("2>&1") != std::string::npos;
+    std::string command = std::string(ORVIKCTL_PATH) + " " + args + (ownRedirect ? "" : " 2>/dev/null");
     FILE* pipe = popen(command.c_str(), "r");
     CtlResult run{-1, {}};
     if (!pipe) return run;
@@ -161,4 +164,35 @@ TEST(Orvikctl, UsageErrorsAndHelp) {
     EXPECT_EQ(orvikctl("no-such-command").code, 2);
     EXPECT_EQ(orvikctl("show").code, 2);
     EXPECT_EQ(orvikctl("list --bogus").code, 1);
+}
+
+TEST(Orvikctl, Pkcs12RoundTripAndClearFailures) {
+    orvik::test::TempHome home;
+    orvik::test::TempDir dir;
+    IssuedCert user = TestPki::instance().issue({.cn = "备份", .keyUsage = 0x80});
+    TestPki::save(dir.file("me.pem"), user.pem);
+    TestPki::save(dir.file("me.key"), user.keyPem);
+    TestPki::save(dir.file("me.cer"), user.der);
+    ASSERT_EQ(orvikctl("import-cert " + quote(dir.file("me.pem")) + " --key " + quote(dir.file("me.key"))).code, 0);
+    const std::string thumb = quote(BinToThumb(user.sha1)), pfx = quote(dir.file("me.pfx"));
+    ASSERT_EQ(orvikctl("export-pfx " + thumb + " " + pfx + " --password 口令").code, 0);
+    // OpenSSL 3 reads it with and without its legacy provider.
+    for (const char* legacy : {"", " -legacy"}) {
+        std::string command =
+            std::string("openssl pkcs12 -noout -passin pass:口令 -in ") + pfx + legacy + " 2>/dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0) << legacy;
+    }
+    EXPECT_EQ(orvikctl("passwd-pfx " + pfx + " " + pfx + " --old 口令 --new 新口令").code, 0);
+
+    orvik::test::TempHome fresh;
+    CtlResult wrong = orvikctl("import-pfx " + pfx + " --password 口令 2>&1");
+    EXPECT_EQ(wrong.code, 1);
+    EXPECT_NE(wrong.out.find("wrong password"), std::string::npos) << wrong.out;
+    CtlResult notPfx = orvikctl("import-pfx " + quote(dir.file("me.cer")) + " --password x 2>&1");
+    EXPECT_NE(notPfx.out.find("is not a PKCS#12 file"), std::string::npos) << notPfx.out;
+    ASSERT_EQ(orvikctl("import-pfx " + pfx + " --password 新口令").code, 0);
+    TestPki::save(dir.file("doc.txt"), "text");
+    EXPECT_EQ(
+        orvikctl("sign " + quote(dir.file("doc.txt")) + " " + quote(dir.file("doc.p7s")) + " --cert " + thumb).code, 0)
+        << "the imported key signs";
 }
