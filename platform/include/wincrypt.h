@@ -129,6 +129,11 @@ typedef unsigned int ALG_ID;
 #define CRYPT_WRITE 0x0010
 #define CRYPT_MAC 0x0020
 
+// Hash parameters
+#define HP_ALGID 0x0001
+#define HP_HASHVAL 0x0002
+#define HP_HASHSIZE 0x0004
+
 // PKCS #12 export
 #define EXPORT_PRIVATE_KEYS 0x0004
 #define REPORT_NO_PRIVATE_KEY 0x0001
@@ -375,6 +380,23 @@ typedef struct _CRYPT_SIGN_MESSAGE_PARA {
 typedef PCCERT_CONTEXT(WINAPI* PFN_CRYPT_GET_SIGNER_CERTIFICATE)(void* pvGetArg, DWORD dwCertEncodingType,
                                                                  PCERT_INFO pSignerId, HCERTSTORE hMsgCertStore);
 
+typedef struct _CRYPT_ENCRYPT_MESSAGE_PARA {
+    DWORD cbSize;
+    DWORD dwMsgEncodingType;
+    HCRYPTPROV_LEGACY hCryptProv;
+    CRYPT_ALGORITHM_IDENTIFIER ContentEncryptionAlgorithm;
+    void* pvEncryptionAuxInfo;
+    DWORD dwFlags;
+    DWORD dwInnerContentType;
+} CRYPT_ENCRYPT_MESSAGE_PARA, *PCRYPT_ENCRYPT_MESSAGE_PARA;
+
+typedef struct _CRYPT_DECRYPT_MESSAGE_PARA {
+    DWORD cbSize;
+    DWORD dwMsgAndCertEncodingType;
+    DWORD cCertStore;
+    HCERTSTORE* rghCertStore;
+} CRYPT_DECRYPT_MESSAGE_PARA, *PCRYPT_DECRYPT_MESSAGE_PARA;
+
 typedef struct _CRYPT_VERIFY_MESSAGE_PARA {
     DWORD cbSize;
     DWORD dwMsgAndCertEncodingType;
@@ -446,6 +468,13 @@ ORVIK_PLATFORM_API BOOL WINAPI CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY
                                                                    DWORD count, const BYTE* parts[], DWORD partSizes[],
                                                                    PCCERT_CONTEXT* signer);
 
+ORVIK_PLATFORM_API BOOL WINAPI CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA para, DWORD count,
+                                                   PCCERT_CONTEXT recipients[], const BYTE* content, DWORD contentSize,
+                                                   BYTE* out, DWORD* outSize);
+// CRYPT_E_NO_DECRYPT_CERT when no store holds a recipient's certificate with its private key.
+ORVIK_PLATFORM_API BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA para, const BYTE* blob, DWORD blobSize,
+                                                   BYTE* out, DWORD* outSize, PCCERT_CONTEXT* exchangeCert);
+
 // Providers
 ORVIK_PLATFORM_API BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* prov, LPCSTR container, LPCSTR provider, DWORD provType,
                                                     DWORD flags);
@@ -456,6 +485,22 @@ ORVIK_PLATFORM_API BOOL WINAPI CryptExportKey(HCRYPTKEY key, HCRYPTKEY expKey, D
                                               DWORD* size);
 ORVIK_PLATFORM_API BOOL WINAPI CryptGetKeyParam(HCRYPTKEY key, DWORD param, BYTE* data, DWORD* size, DWORD flags);
 ORVIK_PLATFORM_API BOOL WINAPI CryptSetKeyParam(HCRYPTKEY key, DWORD param, const BYTE* data, DWORD flags);
+ORVIK_PLATFORM_API BOOL WINAPI CryptCreateHash(HCRYPTPROV prov, ALG_ID alg, HCRYPTKEY key, DWORD flags,
+                                               HCRYPTHASH* hash);
+ORVIK_PLATFORM_API BOOL WINAPI CryptHashData(HCRYPTHASH hash, const BYTE* data, DWORD size, DWORD flags);
+ORVIK_PLATFORM_API BOOL WINAPI CryptGetHashParam(HCRYPTHASH hash, DWORD param, BYTE* data, DWORD* size, DWORD flags);
+ORVIK_PLATFORM_API BOOL WINAPI CryptDestroyHash(HCRYPTHASH hash);
+ORVIK_PLATFORM_API BOOL WINAPI CryptDeriveKey(HCRYPTPROV prov, ALG_ID alg, HCRYPTHASH hash, DWORD flags,
+                                              HCRYPTKEY* key);
+ORVIK_PLATFORM_API BOOL WINAPI CryptGenKey(HCRYPTPROV prov, ALG_ID alg, DWORD flags, HCRYPTKEY* key);
+// 3DES-CBC from a zero IV with PKCS #5 padding on Final; chained calls continue the stream and
+// Final returns the key to its initial state.
+ORVIK_PLATFORM_API BOOL WINAPI CryptEncrypt(HCRYPTKEY key, HCRYPTHASH hash, BOOL final, DWORD flags, BYTE* data,
+                                            DWORD* length, DWORD capacity);
+ORVIK_PLATFORM_API BOOL WINAPI CryptDecrypt(HCRYPTKEY key, HCRYPTHASH hash, BOOL final, DWORD flags, BYTE* data,
+                                            DWORD* length);
+ORVIK_PLATFORM_API BOOL WINAPI CryptImportPublicKeyInfo(HCRYPTPROV prov, DWORD encoding, PCERT_PUBLIC_KEY_INFO info,
+                                                        HCRYPTKEY* key);
 ORVIK_PLATFORM_API BOOL WINAPI CryptGetUserKey(HCRYPTPROV prov, DWORD keySpec, HCRYPTKEY* key);
 ORVIK_PLATFORM_API BOOL WINAPI CryptDestroyKey(HCRYPTKEY key);
 // Writes the certificates of a store that have private keys, with those keys, as a PKCS #12

@@ -114,6 +114,8 @@ Key* keyOf(HCRYPTKEY key) {
     return k;
 }
 
+Key::~Key() { cleanse(secret); }
+
 DWORD permissionsOf(DWORD flags) {
     DWORD permissions = CRYPT_ENCRYPT | CRYPT_DECRYPT | CRYPT_READ | CRYPT_WRITE | CRYPT_MAC;
     if (flags & CRYPT_EXPORTABLE) permissions |= CRYPT_EXPORT;
@@ -278,6 +280,11 @@ BOOL WINAPI CryptImportKey(HCRYPTPROV prov, const BYTE* data, DWORD size, HCRYPT
                                           orvik::crypt::permissionsOf(CRYPT_EXPORTABLE));
         return TRUE;
     }
+    if (data[0] == SIMPLEBLOB) {
+        Key* exchange = orvik::crypt::keyOf(pubKey);
+        if (!exchange) return FALSE;
+        return orvik::crypt::importSimpleBlob(data, size, *exchange, flags, key) ? TRUE : FALSE;
+    }
     SetLastError(static_cast<DWORD>(NTE_BAD_TYPE));
     return FALSE;
 }
@@ -285,13 +292,31 @@ BOOL WINAPI CryptImportKey(HCRYPTPROV prov, const BYTE* data, DWORD size, HCRYPT
 BOOL WINAPI CryptExportKey(HCRYPTKEY key, HCRYPTKEY expKey, DWORD blobType, DWORD flags, BYTE* data, DWORD* size) {
     Key* k = orvik::crypt::keyOf(key);
     if (!k) return FALSE;
-    if (expKey || flags) {
-        // Wrapping a private key under another key is not asked for by the system.
+    if (flags) {
         SetLastError(static_cast<DWORD>(NTE_BAD_FLAGS));
         return FALSE;
     }
     std::vector<BYTE> blob;
-    if (blobType == PUBLICKEYBLOB) {
+    if (blobType == SIMPLEBLOB) {
+        Key* exchange = orvik::crypt::keyOf(expKey);
+        if (!exchange) return FALSE;
+        if (!k->symmetric() || !exchange->pkey) {
+            SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
+            return FALSE;
+        }
+        if (!(k->permissions & CRYPT_EXPORT)) {
+            SetLastError(static_cast<DWORD>(NTE_BAD_KEY_STATE));
+            return FALSE;
+        }
+        blob = orvik::crypt::simpleBlob(*k, *exchange);
+    } else if (expKey) {
+        // Wrapping an RSA key under another key is not asked for by the system.
+        SetLastError(static_cast<DWORD>(NTE_BAD_FLAGS));
+        return FALSE;
+    } else if (k->symmetric()) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_TYPE));
+        return FALSE;
+    } else if (blobType == PUBLICKEYBLOB) {
         blob = orvik::crypt::publicKeyBlob(k->pkey.get(), k->alg);
     } else if (blobType == PRIVATEKEYBLOB) {
         if (!k->keySpec) {
@@ -345,8 +370,8 @@ BOOL WINAPI CryptGetKeyParam(HCRYPTKEY key, DWORD param, BYTE* data, DWORD* size
     switch (param) {
     case KP_PERMISSIONS: value = k->permissions; break;
     case KP_ALGID: value = k->alg; break;
-    case KP_KEYLEN:
-    case KP_BLOCKLEN: value = static_cast<DWORD>(EVP_PKEY_get_bits(k->pkey.get())); break;
+    case KP_KEYLEN: value = k->symmetric() ? 192 : static_cast<DWORD>(EVP_PKEY_get_bits(k->pkey.get())); break;
+    case KP_BLOCKLEN: value = k->symmetric() ? 64 : static_cast<DWORD>(EVP_PKEY_get_bits(k->pkey.get())); break;
     case KP_CERTIFICATE:
         // A software container keeps no certificate with its key.
         SetLastError(ERROR_NOT_SUPPORTED);

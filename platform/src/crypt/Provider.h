@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <wincrypt.h>
 
@@ -29,14 +30,27 @@ struct Provider {
     static constexpr uint32_t kMagic = 0x50524F56;  // "PROV"
 };
 
+using CipherCtxPtr = ossl::Owned<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free>;
+
 struct Key {
     uint32_t magic = kMagic;
     ALG_ID alg = 0;
-    DWORD keySpec = 0;  // 0 for a public key imported on its own
+    DWORD keySpec = 0;  // 0 for a public key imported on its own and for session keys
     DWORD permissions = 0;
-    std::shared_ptr<EVP_PKEY> pkey;
+    std::shared_ptr<EVP_PKEY> pkey;  // RSA keys
+    std::vector<BYTE> secret;        // session keys: the 3DES key bytes
+    CipherCtxPtr cipher;             // the CBC state that runs on between chained calls
+    int direction = 0;               // 1 encrypting, -1 decrypting, 0 at the start of a stream
+    bool symmetric() const { return !secret.empty(); }
+    ~Key();
     static constexpr uint32_t kMagic = 0x4B455931;  // "KEY1"
 };
+
+// A session key handle of these bytes.
+HCRYPTKEY newSessionKey(std::vector<BYTE> secret, ALG_ID alg, DWORD flags);
+// SIMPLEBLOB of a session key under an RSA exchange key, and back.
+std::vector<BYTE> simpleBlob(Key& session, Key& exchange);
+bool importSimpleBlob(const BYTE* data, size_t size, Key& exchange, DWORD flags, HCRYPTKEY* key);
 
 Provider* providerOf(HCRYPTPROV prov);
 Key* keyOf(HCRYPTKEY key);
