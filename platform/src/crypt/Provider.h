@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <vector>
+#include <openssl/evp.h>
 
 #include <wincrypt.h>
 
@@ -39,7 +40,9 @@ struct Key {
     DWORD permissions = 0;
     std::shared_ptr<EVP_PKEY> pkey;  // RSA keys
     std::vector<BYTE> secret;        // session keys: the 3DES key bytes
-    CipherCtxPtr cipher;             // the CBC state that runs on between chained calls
+    CipherCtxPtr cipher;             // the CBC state of an encryption that runs on between calls
+    CipherCtxPtr blocks[2];          // decryption: the block cipher alone, one per worker
+    BYTE chain[8] = {};              // decryption: the last ciphertext block seen
     int direction = 0;               // 1 encrypting, -1 decrypting, 0 at the start of a stream
     bool symmetric() const { return !secret.empty(); }
     ~Key();
