@@ -196,3 +196,31 @@ TEST(Orvikctl, Pkcs12RoundTripAndClearFailures) {
         orvikctl("sign " + quote(dir.file("doc.txt")) + " " + quote(dir.file("doc.p7s")) + " --cert " + thumb).code, 0)
         << "the imported key signs";
 }
+
+TEST(Orvikctl, SecureFilesForSeveralRecipients) {
+    orvik::test::TempHome home;
+    orvik::test::TempDir dir;
+    auto& pki = TestPki::instance();
+    IssuedCert me = pki.issue({.cn = "我", .keyUsage = 0x20}), other = pki.issue({.cn = "他", .keyUsage = 0x20});
+    TestPki::save(dir.file("me.pem"), me.pem);
+    TestPki::save(dir.file("me.key"), me.keyPem);
+    TestPki::save(dir.file("other.cer"), other.der);
+    ASSERT_EQ(orvikctl("import-cert " + quote(dir.file("me.pem")) + " --key " + quote(dir.file("me.key"))).code, 0);
+    ASSERT_EQ(orvikctl("import-cert " + quote(dir.file("other.cer")) + " --store ADDRESSBOOK").code, 0);
+    TestPki::save(dir.file("doc.txt"), "机密内容 secret\n");
+    const std::string in = quote(dir.file("doc.txt")), ovk = quote(dir.file("doc.ovk"));
+    ASSERT_EQ(orvikctl("encrypt " + in + " " + ovk + " --self " + quote(BinToThumb(me.sha1)) + " --to " +
+                       upperNoSpaces(BinToThumb(other.sha1)) + " --password 口令")
+                  .code,
+              0);
+    CtlResult info = orvikctl("info " + ovk);
+    EXPECT_NE(info.out.find("Version: 2\nExtension: .txt\nSize: 20\nPassword: yes\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("Recipient: " + BinToThumb(other.sha1) + "\t他\n"), std::string::npos) << info.out;
+    EXPECT_EQ(orvikctl("decrypt " + ovk + " " + quote(dir.file("bad.txt")) + " --password 错").code, 1);
+    EXPECT_FALSE(orvik::test::fileExists(dir.file("bad.txt")));
+    ASSERT_EQ(orvikctl("decrypt " + ovk + " " + quote(dir.file("out.txt")) + " --password 口令").code, 0);
+    EXPECT_EQ(orvik::test::readFile(dir.file("out.txt")), "机密内容 secret\n");
+    // Without the personal key, nothing opens it.
+    orvik::test::TempHome stranger;
+    EXPECT_EQ(orvikctl("decrypt " + ovk + " " + quote(dir.file("x.txt"))).code, 1);
+}
