@@ -32,7 +32,9 @@ struct Session {
     }
 };
 
-bool passwordKey(HCRYPTPROV prov, const std::string& bytes, HCRYPTKEY* key) {
+}  // namespace
+
+bool SecureFilePasswordKey(HCRYPTPROV prov, const std::string& bytes, HCRYPTKEY* key) {
     HCRYPTHASH hash = 0;
     bool ok = CryptCreateHash(prov, CALG_MD5, 0, 0, &hash) &&
               CryptHashData(hash, reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()), 0) &&
@@ -41,7 +43,7 @@ bool passwordKey(HCRYPTPROV prov, const std::string& bytes, HCRYPTKEY* key) {
     return ok;
 }
 
-}  // namespace
+namespace {}  // namespace
 
 bool SecureFilePasswordBytes(const char* password, std::string& bytes) {
     return orvik::utf8ToCp936(password ? password : "", bytes);
@@ -55,7 +57,7 @@ int COrvikEncFile::EncryptWithPassword(const unsigned char* in, int inLen, unsig
     if (inLen < 0 || (!in && inLen) || !SecureFilePasswordBytes(password, bytes)) return -1;
     Session s;
     s.prov = acquire(true);
-    if (!s.prov || !passwordKey(s.prov, bytes, &s.key)) return -1;
+    if (!s.prov || !SecureFilePasswordKey(s.prov, bytes, &s.key)) return -1;
     DWORD length = static_cast<DWORD>(inLen);
     if (!CryptEncrypt(s.key, 0, TRUE, 0, nullptr, &length, 0) || length > static_cast<DWORD>(INT_MAX - kTag)) return -1;
     if (!out) {

@@ -27,3 +27,6 @@ public:
 // The bytes of a password as Windows hashes them (code page 936); false when a character has no
 // form there, and the password must be refused rather than turned into "?".
 ORVIKCRYPT_API bool SecureFilePasswordBytes(const char* password, std::string& bytes);
+
+// The 3DES key of those bytes: MD5 of them, then the documented derivation, exportable.
+bool SecureFilePasswordKey(HCRYPTPROV prov, const std::string& bytes, HCRYPTKEY* key);

@@ -89,15 +89,6 @@ struct Provider {
     }
 };
 
-bool passwordKey(HCRYPTPROV prov, const std::string& bytes, HCRYPTKEY* key) {
-    HCRYPTHASH hash = 0;
-    bool ok = CryptCreateHash(prov, CALG_MD5, 0, 0, &hash) &&
-              CryptHashData(hash, reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()), 0) &&
-              CryptDeriveKey(prov, CALG_3DES, hash, CRYPT_EXPORTABLE, key);
-    if (hash) CryptDestroyHash(hash);
-    return ok;
-}
-
 // The output: a temporary file beside the target, renamed over it only when complete.
 class Output {
 public:
@@ -212,7 +203,7 @@ int stream(Input& in, Output& out, HCRYPTKEY key, int64_t total, bool encrypt, P
 // decrypted with the second must come back.
 bool passwordMatches(HCRYPTPROV prov, HCRYPTKEY session, const std::string& bytes) {
     HCRYPTKEY derived = 0;
-    if (!passwordKey(prov, bytes, &derived)) return false;
+    if (!SecureFilePasswordKey(prov, bytes, &derived)) return false;
     unsigned char buffer[1024] = {'q', 'u', 'i', 'l', 'l'};
     DWORD n = 5;
     bool ok = CryptEncrypt(session, 0, TRUE, 0, buffer, &n, sizeof buffer) &&
@@ -297,7 +288,7 @@ CSecureFile::Result CSecureFile::Encrypt(const std::string& source, const std::s
     if (!p.acquire()) return fail(CryptoCall);
     HCRYPTKEY session = 0;
     bool made = password.empty() ? CryptGenKey(p.prov, CALG_3DES, CRYPT_EXPORTABLE, &session)
-                                 : passwordKey(p.prov, passwordBytes, &session);
+                                 : SecureFilePasswordKey(p.prov, passwordBytes, &session);
     if (!made) return fail(CryptoCall);
     p.keep(session);
     if (recipients.empty()) return fail(CryptoCall);

@@ -6,33 +6,12 @@
 #include <wincrypt.h>
 
 #include "CertContext.h"
+#include "SizeRule.h"
 #include "KeyProvInfo.h"
 
 using orvik::crypt::CertCtx;
 
-namespace {
-
-// The size-query and bounded-buffer rule of the property calls.
-BOOL copyOut(const BYTE* bytes, DWORD count, void* data, DWORD* size) {
-    if (!size) {
-        SetLastError(static_cast<DWORD>(E_INVALIDARG));
-        return FALSE;
-    }
-    if (!data) {
-        *size = count;
-        return TRUE;
-    }
-    if (*size < count) {
-        *size = count;
-        SetLastError(ERROR_MORE_DATA);
-        return FALSE;
-    }
-    if (count) std::memcpy(data, bytes, count);
-    *size = count;
-    return TRUE;
-}
-
-}  // namespace
+using orvik::crypt::copyOut;
 
 extern "C" {
 

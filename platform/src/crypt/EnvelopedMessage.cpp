@@ -9,8 +9,11 @@
 #include <wincrypt.h>
 
 #include "CertContext.h"
+#include "SizeRule.h"
 #include "CertStore.h"
 #include "Provider.h"
+
+using orvik::crypt::copyOut;
 
 namespace {
 
@@ -18,25 +21,6 @@ using namespace orvik;
 
 void freeCertStack(STACK_OF(X509) * s) { sk_X509_free(s); }  // the certificates are borrowed
 using CertStackPtr = Owned<STACK_OF(X509), freeCertStack>;
-
-BOOL copyOut(const BYTE* bytes, size_t n, BYTE* out, DWORD* size) {
-    if (!size) {
-        SetLastError(static_cast<DWORD>(E_INVALIDARG));
-        return FALSE;
-    }
-    if (!out) {
-        *size = static_cast<DWORD>(n);
-        return TRUE;
-    }
-    if (*size < n) {
-        *size = static_cast<DWORD>(n);
-        SetLastError(ERROR_MORE_DATA);
-        return FALSE;
-    }
-    if (n) std::memcpy(out, bytes, n);
-    *size = static_cast<DWORD>(n);
-    return TRUE;
-}
 
 }  // namespace
 

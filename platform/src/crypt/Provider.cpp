@@ -10,6 +10,7 @@
 #include <winbase.h>
 
 #include "CertContext.h"
+#include "SizeRule.h"
 #include "KeyBlob.h"
 #include "KeyContainer.h"
 
@@ -155,33 +156,9 @@ std::shared_ptr<EVP_PKEY> certificatePrivateKey(PCCERT_CONTEXT cert, DWORD* keyS
 
 }  // namespace orvik::crypt
 
+using orvik::crypt::copyOut;
 using orvik::crypt::Key;
 using orvik::crypt::Provider;
-
-namespace {
-
-// The size-query and bounded-buffer rule of the key calls.
-BOOL copyOut(const std::vector<BYTE>& bytes, BYTE* data, DWORD* size) {
-    if (!size) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    DWORD need = static_cast<DWORD>(bytes.size());
-    if (!data) {
-        *size = need;
-        return TRUE;
-    }
-    if (*size < need) {
-        *size = need;
-        SetLastError(ERROR_MORE_DATA);
-        return FALSE;
-    }
-    std::memcpy(data, bytes.data(), need);
-    *size = need;
-    return TRUE;
-}
-
-}  // namespace
 
 extern "C" {
 

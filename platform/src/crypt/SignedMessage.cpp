@@ -12,8 +12,11 @@
 #include <wincrypt.h>
 
 #include "CertContext.h"
+#include "SizeRule.h"
 #include "Der.h"
 #include "Provider.h"
+
+using orvik::crypt::copyOut;
 
 namespace {
 
@@ -70,22 +73,6 @@ std::string rewriteCertificates(const std::string& message, Map map) {
     infoContent.insert(infoContent.end(), wrap.begin(), wrap.end());
     der::appendTlv(out, der::Sequence, infoContent.data(), infoContent.size());
     return std::string(out.begin(), out.end());
-}
-
-BOOL copyOut(const std::string& bytes, BYTE* out, DWORD* size) {
-    DWORD need = static_cast<DWORD>(bytes.size());
-    if (!out) {
-        *size = need;
-        return TRUE;
-    }
-    if (*size < need) {
-        *size = need;
-        SetLastError(ERROR_MORE_DATA);
-        return FALSE;
-    }
-    std::memcpy(out, bytes.data(), need);
-    *size = need;
-    return TRUE;
 }
 
 }  // namespace
