@@ -227,6 +227,10 @@ BOOL WINAPI CryptImportKey(HCRYPTPROV prov, const BYTE* data, DWORD size, HCRYPT
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    if (data[1] != CUR_BLOB_VERSION) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_VER));
+        return FALSE;
+    }
     *key = 0;
     ALG_ID alg = 0;
     if (data[0] == PRIVATEKEYBLOB) {
