@@ -1,5 +1,6 @@
 #include "CertContext.h"
 
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/sha.h>
 
@@ -173,21 +174,22 @@ std::shared_ptr<const CertData> parseCertificate(const BYTE* der, size_t size) {
     der::Tlv cert, tbs, serial;
     if (!readInfo(*data, cert, tbs, serial)) return nullptr;
 
-    const unsigned char* p = data->der.data();
-    data->x509.reset(d2i_X509(nullptr, &p, static_cast<long>(data->der.size())));
-    if (!data->x509) {
+    if (minimalInteger(serial.value, serial.length).size() != serial.length)
         data->openSslDer = normalised(cert, tbs, serial);
-        p = data->openSslDer.data();
-        data->x509.reset(d2i_X509(nullptr, &p, static_cast<long>(data->openSslDer.size())));
-    }
-    if (!data->x509) {
-        SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
-        return nullptr;
-    }
     SHA1(data->der.data(), data->der.size(), data->sha1.data());
     unsigned int mdLen = 0;
     EVP_Digest(data->der.data(), data->der.size(), data->md5.data(), &mdLen, EVP_md5(), nullptr);
     return data;
+}
+
+X509* CertData::x509() const {
+    std::call_once(parsed_, [this] {
+        const std::vector<BYTE>& bytes = openSslDer.empty() ? der : openSslDer;
+        const unsigned char* p = bytes.data();
+        x509_.reset(d2i_X509(nullptr, &p, static_cast<long>(bytes.size())));
+        if (!x509_) ERR_clear_error();
+    });
+    return x509_.get();
 }
 
 CertCtx* newContext(std::shared_ptr<const CertData> data) {

@@ -22,14 +22,21 @@ struct StoreCore;
 // What never changes once a certificate is parsed.
 struct CertData {
     std::vector<BYTE> der;         // the bytes as given: thumbprint and export use these
-    ossl::X509Ptr x509;            // parsed from a normalised copy when OpenSSL refuses the original
-    std::vector<BYTE> openSslDer;  // that normalised copy; empty when OpenSSL took the original
+    std::vector<BYTE> openSslDer;  // with a minimal serial, which OpenSSL insists on; empty when der has one
     CERT_INFO info{};
     std::vector<BYTE> serialLe;
     std::deque<std::string> oids;  // stable storage for the pszObjId pointers
     std::vector<CERT_EXTENSION> extensions;
     std::array<BYTE, 20> sha1{};
     std::array<BYTE, 16> md5{};
+
+    // OpenSSL's form, made on first use: its decoding costs nine tenths of making a context, and
+    // most contexts are only listed. Null when OpenSSL refuses the certificate.
+    X509* x509() const;
+
+private:
+    mutable std::once_flag parsed_;
+    mutable ossl::X509Ptr x509_;
 };
 
 // Where an element of a persistent store is written back to.

@@ -43,7 +43,11 @@ BOOL WINAPI CryptEncryptMessage(PCRYPT_ENCRYPT_MESSAGE_PARA para, DWORD count, P
     for (DWORD i = 0; i < count; ++i) {
         auto* c = crypt::contextOf(recipients[i]);
         if (!c) return FALSE;
-        sk_X509_push(certs.get(), c->data->x509.get());
+        if (!c->data->x509()) {
+            SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
+            return FALSE;
+        }
+        sk_X509_push(certs.get(), c->data->x509());
     }
     static const BYTE empty = 0;
     ossl::BioPtr in(BIO_new_mem_buf(content ? content : &empty, static_cast<int>(contentSize)));
@@ -79,7 +83,8 @@ BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA para, const BYTE* bl
     for (DWORD s = 0; s < para->cCertStore; ++s) {
         PCCERT_CONTEXT ctx = nullptr;
         while ((ctx = CertEnumCertificatesInStore(para->rghCertStore[s], ctx))) {
-            X509* cert = crypt::contextOf(ctx)->data->x509.get();
+            X509* cert = crypt::contextOf(ctx)->data->x509();
+            if (!cert) continue;
             bool named = false;
             for (int i = 0; i < sk_PKCS7_RECIP_INFO_num(infos) && !named; ++i) {
                 PKCS7_RECIP_INFO* ri = sk_PKCS7_RECIP_INFO_value(infos, i);

@@ -41,8 +41,8 @@ X509* issuerIn(X509* cert, const std::vector<HCERTSTORE>& stores) {
     for (HCERTSTORE store : stores) {
         PCCERT_CONTEXT ctx = nullptr;
         while ((ctx = CertEnumCertificatesInStore(store, ctx))) {
-            X509* candidate = crypt::contextOf(ctx)->data->x509.get();
-            if (X509_NAME_cmp(X509_get_subject_name(candidate), X509_get_issuer_name(cert)) == 0 &&
+            X509* candidate = crypt::contextOf(ctx)->data->x509();
+            if (candidate && X509_NAME_cmp(X509_get_subject_name(candidate), X509_get_issuer_name(cert)) == 0 &&
                 X509_verify(cert, X509_get0_pubkey(candidate)) == 1) {
                 X509_up_ref(candidate);
                 CertFreeCertificateContext(ctx);
@@ -106,12 +106,13 @@ extern "C" BOOL WINAPI PFXExportCertStoreEx(HCERTSTORE store, CRYPT_DATA_BLOB* p
             key = found;
             main = CertDuplicateCertificateContext(ctx);
         } else {
-            X509* x = crypt::contextOf(ctx)->data->x509.get();
-            X509_up_ref(x);
-            sk_X509_push(extra.get(), x);
+            if (X509* x = crypt::contextOf(ctx)->data->x509()) {
+                X509_up_ref(x);
+                sk_X509_push(extra.get(), x);
+            }
         }
     }
-    X509* cert = main ? crypt::contextOf(main)->data->x509.get() : nullptr;
+    X509* cert = main ? crypt::contextOf(main)->data->x509() : nullptr;
     std::string name = main ? friendlyName(main) : std::string();
     if (cert) {
         CertStackPtr chain = chainOf(cert, store);

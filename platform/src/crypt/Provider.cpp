@@ -144,7 +144,7 @@ std::shared_ptr<EVP_PKEY> certificatePrivateKey(PCCERT_CONTEXT cert, DWORD* keyS
     }
     // The container's key must be the certificate's.
     auto* ctx = contextOf(cert);
-    EVP_PKEY* pub = ctx ? X509_get0_pubkey(ctx->data->x509.get()) : nullptr;
+    EVP_PKEY* pub = ctx ? X509_get0_pubkey(ctx->data->x509()) : nullptr;
     if (!pub || EVP_PKEY_eq(pub, pair.pkey.get()) != 1) {
         SetLastError(static_cast<DWORD>(NTE_BAD_KEYSET));
         return nullptr;

@@ -41,13 +41,14 @@ std::vector<std::string> distributionPoints(X509* cert) {
 // certificate's issuer and whose key verifies its signature.
 ossl::X509Ptr findIssuer(X509* cert, PCERT_REVOCATION_PARA para, HCERTSTORE own) {
     auto signs = [cert](X509* candidate) {
+        if (!candidate) return false;
         if (X509_NAME_cmp(X509_get_subject_name(candidate), X509_get_issuer_name(cert)) != 0) return false;
         EVP_PKEY* key = X509_get0_pubkey(candidate);
         return key && X509_verify(cert, key) == 1;
     };
     if (para && para->cbSize >= sizeof(DWORD) * 2 + sizeof(void*) && para->pIssuerCert) {
         auto* c = orvik::crypt::contextOf(para->pIssuerCert);
-        if (c && signs(c->data->x509.get())) return ossl::X509Ptr(X509_dup(c->data->x509.get()));
+        if (c && signs(c->data->x509())) return ossl::X509Ptr(X509_dup(c->data->x509()));
     }
     std::vector<HCERTSTORE> stores;
     if (own) stores.push_back(CertDuplicateStore(own));
@@ -57,7 +58,7 @@ ossl::X509Ptr findIssuer(X509* cert, PCERT_REVOCATION_PARA para, HCERTSTORE own)
     for (HCERTSTORE store : stores) {
         PCCERT_CONTEXT ctx = nullptr;
         while (!found && (ctx = CertEnumCertificatesInStore(store, ctx))) {
-            X509* candidate = orvik::crypt::contextOf(ctx)->data->x509.get();
+            X509* candidate = orvik::crypt::contextOf(ctx)->data->x509();
             if (signs(candidate)) {
                 found.reset(X509_dup(candidate));
                 CertFreeCertificateContext(ctx);
@@ -83,7 +84,8 @@ bool usable(X509_CRL* crl, X509* issuer) {
 }
 
 DWORD checkOne(CertCtx& ctx, DWORD flags, PCERT_REVOCATION_PARA para, DWORD& reason) {
-    X509* cert = ctx.data->x509.get();
+    X509* cert = ctx.data->x509();
+    if (!cert) return static_cast<DWORD>(CRYPT_E_NO_REVOCATION_CHECK);
     std::vector<std::string> urls = distributionPoints(cert);
     if (urls.empty()) return static_cast<DWORD>(CRYPT_E_NO_REVOCATION_CHECK);
     ossl::X509Ptr issuer = findIssuer(cert, para, ctx.pub.hCertStore);

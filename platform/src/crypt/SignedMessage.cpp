@@ -105,14 +105,14 @@ BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA para, BOOL detached, DWORD
     ossl::BioPtr data(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
     const int flags = PKCS7_DETACHED | PKCS7_BINARY | PKCS7_NOATTR | PKCS7_NOSMIMECAP | PKCS7_PARTIAL | PKCS7_NOCERTS;
     ossl::Pkcs7Ptr p7(PKCS7_sign(nullptr, nullptr, nullptr, nullptr, flags));
-    if (!p7 || !PKCS7_sign_add_signer(p7.get(), signer->data->x509.get(), key.get(), md, flags)) {
+    if (!p7 || !signer->data->x509() || !PKCS7_sign_add_signer(p7.get(), signer->data->x509(), key.get(), md, flags)) {
         SetLastError(static_cast<DWORD>(NTE_FAIL));
         return FALSE;
     }
     // The certificates carried are the ones the caller lists (the signer's, for the system).
     for (DWORD i = 0; i < para->cMsgCert; ++i) {
         auto* c = para->rgpMsgCert ? crypt::contextOf(para->rgpMsgCert[i]) : nullptr;
-        if (!c || !PKCS7_add_certificate(p7.get(), c->data->x509.get())) {
+        if (!c || !c->data->x509() || !PKCS7_add_certificate(p7.get(), c->data->x509())) {
             SetLastError(static_cast<DWORD>(E_INVALIDARG));
             return FALSE;
         }
@@ -209,7 +209,7 @@ BOOL WINAPI CryptVerifyDetachedMessageSignature(PCRYPT_VERIFY_MESSAGE_PARA para,
     }
     if (signer) {
         for (const auto& data : carried)
-            if (X509_cmp(data->x509.get(), cert) == 0) {
+            if (X509_cmp(data->x509(), cert) == 0) {
                 *signer = &crypt::newContext(data)->pub;
                 break;
             }
