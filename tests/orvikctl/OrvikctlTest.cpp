@@ -8,7 +8,9 @@
 
 #include <Encodings.h>
 
+#include "support/DeploymentValues.h"
 #include "support/HttpServer.h"
+#include "support/Slapd.h"
 #include "support/TempHome.h"
 #include "support/TestPki.h"
 
@@ -223,4 +225,41 @@ TEST(Orvikctl, SecureFilesForSeveralRecipients) {
     // Without the personal key, nothing opens it.
     orvik::test::TempHome stranger;
     EXPECT_EQ(orvikctl("decrypt " + ovk + " " + quote(dir.file("x.txt"))).code, 1);
+}
+
+TEST(Orvikctl, LdapSearchFindsAndImportsFromBothDeploymentHosts) {
+    orvik::test::TempHome home;
+    IssuedCert a1 = TestPki::instance().issue({.cn = "Alice", .email = "alice@example.test"});
+    IssuedCert a2 = TestPki::instance().issue({.cn = "Alice", .email = "alice@example.test"});
+    IssuedCert bob = TestPki::instance().issue({.cn = "Bob", .email = "bob@example.test"});
+    orvik::test::Slapd first({.suffix = "dc=first,dc=test",
+                              .defaultSearchBase = true,
+                              .entries = {{.cn = "Alice", .mail = "alice@example.test", .certificates = {a1.der}}}});
+    orvik::test::Slapd second(
+        {.suffix = "dc=orvikon,dc=test",
+         .entries = {{.cn = "Alice", .mail = "alice@example.test", .certificates = {a2.der, a1.der}},
+                     {.cn = "Bob", .mail = "bob@example.test", .certificates = {bob.der}}}});
+    orvik::test::setDeploymentValue("DirectoryHost1", first.host());
+    orvik::test::setDeploymentValue("DirectoryHost2", second.host());
+    orvik::test::setDeploymentValue("DirectoryBase", "dc=orvikon,dc=test");
+
+    // Host 2 first; a certificate both directories hold is printed once.
+    CtlResult found = orvikctl("ldap-search alice@example.test --import");
+    ASSERT_EQ(found.code, 0) << found.out;
+    EXPECT_EQ(found.out, BinToThumb(a2.sha1) + "\tAlice\talice@example.test\n" + BinToThumb(a1.sha1) +
+                             "\tAlice\talice@example.test\n");
+    CtlResult book = orvikctl("list --store ADDRESSBOOK");
+    EXPECT_NE(book.out.find(BinToThumb(a1.sha1)), std::string::npos);
+    EXPECT_NE(book.out.find(BinToThumb(a2.sha1)), std::string::npos);
+    EXPECT_EQ(book.out.find(BinToThumb(bob.sha1)), std::string::npos);
+
+    CtlResult byName = orvikctl("ldap-search --host " + second.host() + " --name Bo");
+    EXPECT_EQ(byName.out, BinToThumb(bob.sha1) + "\tBob\tbob@example.test\n");
+
+    // One directory down: what the other found, and a word about the dead one.
+    CtlResult dead = orvikctl("ldap-search --host 127.0.0.1:" + std::to_string(orvik::test::closedPort()) +
+                              " alice@example.test 2>&1");
+    EXPECT_EQ(dead.code, 1);
+    EXPECT_NE(dead.out.find("no connection to 127.0.0.1:"), std::string::npos) << dead.out;
+    EXPECT_EQ(orvikctl("ldap-search").code, 2);
 }

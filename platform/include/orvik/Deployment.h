@@ -1,0 +1,27 @@
+// Deployment data: the hosts and addresses one installation talks to. Each value has a compiled-in
+// default that HKLM\Software\Orvikon\Deployment overrides (a REG_SZ, or a REG_DWORD for numbers),
+// so an installer or a test can point the system elsewhere. A host value may carry ":port".
+#pragma once
+
+#include <string>
+
+#include "../windef.h"
+
+namespace orvik::deployment {
+
+// Directory host 1 is searched with an empty base, every other host with kDirectoryBase.
+inline constexpr const char* kDirectoryHost1 = "DirectoryHost1";
+inline constexpr const char* kDirectoryHost2 = "DirectoryHost2";
+inline constexpr const char* kDirectoryBase = "DirectoryBase";
+// Seconds: to set up a directory connection, and to wait for any one answer on it.
+inline constexpr const char* kDirectoryConnectTimeout = "DirectoryConnectTimeout";
+inline constexpr const char* kDirectoryTimeout = "DirectoryTimeout";
+// Entries one directory search returns at most.
+inline constexpr const char* kDirectorySizeLimit = "DirectorySizeLimit";
+
+// The registry's value when it holds one, else the default; empty for an unknown name.
+ORVIK_PLATFORM_API std::string text(const char* name);
+// A number: a REG_DWORD, or a REG_SZ of decimal digits; else the default (0 for an unknown name).
+ORVIK_PLATFORM_API unsigned long number(const char* name);
+
+}  // namespace orvik::deployment
