@@ -11,7 +11,7 @@ packages=(
   # the programs' user interface
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev
   # tests: GoogleTest, a real directory server, a display and fonts for the window tests
-  googletest libgtest-dev libgmock-dev slapd ldap-utils xvfb xauth
+  googletest libgtest-dev libgmock-dev slapd ldap-utils xvfb xauth xdg-utils
   fonts-wqy-microhei tzdata openssl
   # tests: an HTTP server on the loopback address
   python3

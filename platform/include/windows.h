@@ -8,4 +8,5 @@
 #include "winreg.h"
 #include "winuser.h"
 #include "winnls.h"
+#include "shellapi.h"
 #include "wincrypt.h"

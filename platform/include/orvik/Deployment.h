@@ -19,6 +19,13 @@ inline constexpr const char* kDirectoryTimeout = "DirectoryTimeout";
 // Entries one directory search returns at most.
 inline constexpr const char* kDirectorySizeLimit = "DirectorySizeLimit";
 
+// The maker's home page, the address problem reports go to, the service site shown when the user
+// has chosen none, and the update server's host.
+inline constexpr const char* kHomePage = "HomePage";
+inline constexpr const char* kProblemReport = "ProblemReport";
+inline constexpr const char* kServiceSite = "ServiceSite";
+inline constexpr const char* kUpdateHost = "UpdateHost";
+
 // The registry's value when it holds one, else the default; empty for an unknown name.
 ORVIK_PLATFORM_API std::string text(const char* name);
 // A number: a REG_DWORD, or a REG_SZ of decimal digits; else the default (0 for an unknown name).

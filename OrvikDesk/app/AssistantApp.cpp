@@ -1,0 +1,63 @@
+#include "app/AssistantApp.h"
+
+#include <QApplication>
+
+#include <orvik/OpenSslProviders.h>
+#include <windows.h>
+
+#include "app/SingleInstance.h"
+#include "app/Workflows.h"
+#include "frame/MainFrame.h"
+#include "ui/Artwork.h"
+#include "ui/MessageBoxFacade.h"
+
+namespace orvikdesk {
+
+CAssistantApp::CAssistantApp() = default;
+
+CAssistantApp::~CAssistantApp() = default;
+
+void CAssistantApp::prepare(QApplication& app) {
+    artwork::init();
+    QApplication::setApplicationName("OrvikDesk");
+    QApplication::setApplicationDisplayName(QStringLiteral("Orvik数字证书助手"));
+    QApplication::setDesktopFileName("orvikdesk");
+    QApplication::setWindowIcon(artwork::icon(153));
+    // Only "退出" ends the window mode; hidden to the tray there is no window left open.
+    app.setQuitOnLastWindowClosed(false);
+    MessageBoxFacade::install();
+    orvik::loadOpenSslProviders();
+}
+
+int CAssistantApp::start(const std::vector<std::string>& args) {
+    Launch launch = parseCommandLine(args, isExistingFile);
+    if (launch.action != LaunchAction::Window) {
+        commandLineMode_ = true;
+        return workflows::run(launch);
+    }
+    instance_ = std::make_unique<SingleInstance>();
+    if (instance_->claim() == SingleInstance::Claim::Activated) return 0;
+    frame_ = std::make_unique<CMainFrame>();
+    if (!frame_->create()) {
+        frame_.reset();
+        MessageBoxFacade::show(nullptr, QStringLiteral("无法创建主窗口。"), QStringLiteral("证书助手"),
+                               MB_OK | MB_ICONHAND);
+        return 1;
+    }
+    QObject::connect(instance_.get(), &SingleInstance::activationRequested, frame_.get(), &CMainFrame::bringToFront);
+    QObject::connect(frame_.get(), &CMainFrame::exitRequested, qApp, &QApplication::quit);
+    frame_->show();
+    return 0;
+}
+
+int CAssistantApp::main(int argc, char** argv) {
+    QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    prepare(app);
+    CAssistantApp assistant;
+    int rc = assistant.start(std::vector<std::string>(argv + 1, argv + argc));
+    if (!assistant.started()) return rc;
+    return QApplication::exec();
+}
+
+}  // namespace orvikdesk

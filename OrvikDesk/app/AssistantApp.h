@@ -1,0 +1,42 @@
+// The application: window mode (no arguments: one instance, the main window, until "退出") or
+// command-line mode (one workflow of modal dialogs, then the end).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+
+class QApplication;
+
+namespace orvikdesk {
+
+class CMainFrame;
+class SingleInstance;
+
+class CAssistantApp {
+public:
+    CAssistantApp();
+    ~CAssistantApp();
+
+    // Sets up the Qt application's names and the message boxes; call once, after QApplication exists.
+    static void prepare(QApplication& app);
+
+    // Runs the start-up for these arguments (after the program name); returns the exit code.
+    // In window mode, returns once the window is up (exec() runs the loop) with started() true.
+    int start(const std::vector<std::string>& args);
+    bool started() const { return frame_ != nullptr; }
+    bool commandLineMode() const { return commandLineMode_; }
+    CMainFrame* frame() const { return frame_.get(); }
+
+    // The whole program: prepare, start, the event loop.
+    static int main(int argc, char** argv);
+
+private:
+    bool commandLineMode_ = false;
+    std::unique_ptr<SingleInstance> instance_;
+    std::unique_ptr<CMainFrame> frame_;
+};
+
+}  // namespace orvikdesk

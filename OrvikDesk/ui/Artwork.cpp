@@ -1,0 +1,16 @@
+#include "ui/Artwork.h"
+
+#include <QtGlobal>
+
+// The resources live in a static library: they are registered by hand.
+static void registerResources() { Q_INIT_RESOURCE(OrvikDesk); }
+
+namespace orvikdesk::artwork {
+
+void init() { registerResources(); }
+
+QPixmap bitmap(int id) { return QPixmap(QString(":/art/bmp%1.png").arg(id)); }
+
+QIcon icon(int id) { return QIcon(QString(":/art/icon%1.png").arg(id)); }
+
+}  // namespace orvikdesk::artwork

@@ -1,0 +1,44 @@
+// Command ids of the menus, as the resources number them.
+#pragma once
+
+namespace orvikdesk::cmd {
+
+enum : int {
+    Back = 32771,
+    Forward = 32772,
+    Home = 32773,
+    Open = 32774,
+    Export = 32775,
+    Delete = 32776,
+    Refresh = 32778,
+    CrlCheck = 32779,
+    Properties = 32780,
+    Import = 32782,
+    LargeIcons = 32784,
+    SmallIcons = 32785,
+    List = 32786,
+    Details = 32787,
+    TrayOpen = 32797,
+    Configuration = 32799,
+    ChangeBackupPassword = 32800,
+    HelpFile = 32802,
+    ImportFromLdap = 32807,
+    CheckForUpdates = 32810,
+    Encrypt = 32817,
+    Decrypt = 32818,
+    MailOpen = 32819,
+    MailConfigure = 32821,
+    MailRefresh = 32822,
+    MailBack = 32823,
+    HomePage = 32829,
+    FileConfigure = 32830,
+    WebRefresh = 32835,
+    BatchConfigure = 32836,
+    BatchConfigureMain = 32838,
+    AppAbout = 57664,
+    AppExit = 57665,
+    TrayHelp = 57667,
+    PageHelp = 57670,
+};
+
+}  // namespace orvikdesk::cmd

@@ -1,0 +1,110 @@
+#include "ui/MenuFactory.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <vector>
+
+#include "ui/CommandIds.h"
+
+namespace orvikdesk::menus {
+
+namespace {
+
+// A separator is {nullptr, 0}; a popup has items and no id.
+struct Item {
+    const char* text;
+    int id;
+    std::vector<Item> items{};
+};
+
+struct Resource {
+    int id;
+    std::vector<Item> popups;
+};
+
+const std::vector<Resource>& resources() {
+    static const std::vector<Resource> all = {
+        {153,
+         {{"文件(&F)", 0, {{"检查更新(&U)...", cmd::CheckForUpdates}, {nullptr, 0}, {"退出(&X)", cmd::AppExit}}},
+          {"工具(&T)",
+           0,
+           {{"修改备份私钥(&M)", cmd::ChangeBackupPassword}, {nullptr, 0}, {"配置管理(&C)", cmd::Configuration}}},
+          {"操作(&O)", 0, {}},
+          {"查看(&V)", 0, {}},
+          {"帮助(&H)", 0, {{"关于(&A)", cmd::AppAbout}, {"帮助(&H)", cmd::HelpFile}}}}},
+        {152,
+         {{"操作(&O)",
+           0,
+           {{"后退", cmd::Back},
+            {"前进", cmd::Forward},
+            {"返回首页", cmd::Home},
+            {nullptr, 0},
+            {"刷新", cmd::WebRefresh}}}}},
+        {175,
+         {{"托盘",
+           0,
+           {{"Orvikon主页", cmd::HomePage},
+            {nullptr, 0},
+            {"帮助", cmd::TrayHelp},
+            {"关于证书助手", cmd::AppAbout},
+            {nullptr, 0},
+            {"检查更新...", cmd::CheckForUpdates},
+            {nullptr, 0},
+            {"打开", cmd::TrayOpen},
+            {"退出", cmd::AppExit}}}}},
+    };
+    return all;
+}
+
+void addItems(QMenu* menu, const std::vector<Item>& items) {
+    for (const Item& item : items) {
+        if (!item.text) {
+            menu->addSeparator();
+        } else if (item.id == 0) {
+            QMenu* sub = menu->addMenu(QString::fromUtf8(item.text));
+            addItems(sub, item.items);
+        } else {
+            QAction* action = menu->addAction(QString::fromUtf8(item.text));
+            action->setData(item.id);
+            action->setObjectName(QString::number(item.id));
+        }
+    }
+}
+
+const Resource* resourceOf(int id) {
+    for (const auto& r : resources())
+        if (r.id == id) return &r;
+    return nullptr;
+}
+
+}  // namespace
+
+QMenu* popup(int id, int index, QWidget* parent) {
+    const Resource* r = resourceOf(id);
+    if (!r || index < 0 || index >= static_cast<int>(r->popups.size())) return nullptr;
+    const Item& p = r->popups[static_cast<size_t>(index)];
+    auto* menu = new QMenu(QString::fromUtf8(p.text), parent);
+    menu->setObjectName(QString("menu%1").arg(id));
+    addItems(menu, p.items);
+    return menu;
+}
+
+void fillMenuBar(QMenuBar* bar, int id) {
+    const Resource* r = resourceOf(id);
+    if (!r) return;
+    for (size_t i = 0; i < r->popups.size(); ++i) bar->addMenu(popup(id, static_cast<int>(i), bar));
+}
+
+int commandOf(const QAction* action) { return action && !action->menu() ? action->data().toInt() : 0; }
+
+QAction* find(QMenu* menu, int id) {
+    if (!menu) return nullptr;
+    for (QAction* a : menu->actions()) {
+        if (commandOf(a) == id) return a;
+        if (QAction* inner = a->menu() ? find(a->menu(), id) : nullptr) return inner;
+    }
+    return nullptr;
+}
+
+}  // namespace orvikdesk::menus

@@ -1,0 +1,129 @@
+#include "ui/MessageBoxFacade.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <mutex>
+
+#include <orvik/MessageBoxHandler.h>
+#include <windows.h>
+
+namespace orvikdesk {
+
+namespace {
+
+struct State {
+    std::mutex lock;
+    bool headless = false;
+    std::deque<int> answers;
+    std::deque<MessageBoxFacade::Shown> shown;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+QMessageBox::Icon iconOf(unsigned type) {
+    switch (type & MB_ICONMASK) {
+    case MB_ICONHAND: return QMessageBox::Critical;
+    case MB_ICONQUESTION: return QMessageBox::Question;
+    case MB_ICONEXCLAMATION: return QMessageBox::Warning;
+    case MB_ICONASTERISK: return QMessageBox::Information;
+    default: return QMessageBox::NoIcon;
+    }
+}
+
+struct Button {
+    int id;
+    const char* text;
+    QMessageBox::ButtonRole role;
+};
+
+std::vector<Button> buttonsOf(unsigned type) {
+    switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL: return {{IDOK, "确定", QMessageBox::AcceptRole}, {IDCANCEL, "取消", QMessageBox::RejectRole}};
+    case MB_ABORTRETRYIGNORE:
+        return {{IDABORT, "中止(&A)", QMessageBox::RejectRole},
+                {IDRETRY, "重试(&R)", QMessageBox::AcceptRole},
+                {IDIGNORE, "忽略(&I)", QMessageBox::AcceptRole}};
+    case MB_YESNOCANCEL:
+        return {{IDYES, "是(&Y)", QMessageBox::YesRole},
+                {IDNO, "否(&N)", QMessageBox::NoRole},
+                {IDCANCEL, "取消", QMessageBox::RejectRole}};
+    case MB_YESNO: return {{IDYES, "是(&Y)", QMessageBox::YesRole}, {IDNO, "否(&N)", QMessageBox::NoRole}};
+    case MB_RETRYCANCEL:
+        return {{IDRETRY, "重试(&R)", QMessageBox::AcceptRole}, {IDCANCEL, "取消", QMessageBox::RejectRole}};
+    default: return {{IDOK, "确定", QMessageBox::AcceptRole}};
+    }
+}
+
+int showForReal(QWidget* owner, const QString& text, const QString& caption, unsigned type) {
+    QMessageBox box(iconOf(type), caption, text, QMessageBox::NoButton, owner);
+    std::vector<std::pair<QAbstractButton*, int>> ids;
+    auto buttons = buttonsOf(type);
+    size_t defaultIndex = ((type & MB_DEFMASK) >> 8);
+    for (size_t i = 0; i < buttons.size(); ++i) {
+        QPushButton* b = box.addButton(QString::fromUtf8(buttons[i].text), buttons[i].role);
+        b->setObjectName(QString::number(buttons[i].id));
+        ids.emplace_back(b, buttons[i].id);
+        if (i == defaultIndex) box.setDefaultButton(b);
+    }
+    box.exec();
+    for (auto& [button, id] : ids)
+        if (box.clickedButton() == button) return id;
+    // Esc or the close box: Cancel where there is one, else the only button.
+    for (const auto& b : buttons)
+        if (b.id == IDCANCEL) return IDCANCEL;
+    return buttons.size() == 1 ? buttons[0].id : IDNO;
+}
+
+}  // namespace
+
+void MessageBoxFacade::install() {
+    orvik::setMessageBoxHandler([](HWND, const char* text, const char* caption, UINT type) {
+        return show(QApplication::activeWindow(), QString::fromUtf8(text ? text : ""),
+                    QString::fromUtf8(caption ? caption : "错误"), type);
+    });
+}
+
+int MessageBoxFacade::show(QWidget* owner, const QString& text, const QString& caption, unsigned type) {
+    State& s = state();
+    {
+        std::lock_guard guard(s.lock);
+        if (s.headless) {
+            int answer = orvik::defaultMessageBoxAnswer(type);
+            if (!s.answers.empty()) {
+                answer = s.answers.front();
+                s.answers.pop_front();
+            }
+            s.shown.push_back({text, caption, type, answer});
+            return answer;
+        }
+    }
+    return showForReal(owner, text, caption, type);
+}
+
+void MessageBoxFacade::setHeadless(bool headless) {
+    std::lock_guard guard(state().lock);
+    state().headless = headless;
+}
+
+void MessageBoxFacade::setNextAnswer(int answer) {
+    std::lock_guard guard(state().lock);
+    state().answers.push_back(answer);
+}
+
+const std::deque<MessageBoxFacade::Shown>& MessageBoxFacade::shown() { return state().shown; }
+
+QString MessageBoxFacade::lastText() { return state().shown.empty() ? QString() : state().shown.back().text; }
+QString MessageBoxFacade::lastCaption() { return state().shown.empty() ? QString() : state().shown.back().caption; }
+unsigned MessageBoxFacade::lastType() { return state().shown.empty() ? 0 : state().shown.back().type; }
+
+void MessageBoxFacade::clear() {
+    std::lock_guard guard(state().lock);
+    state().answers.clear();
+    state().shown.clear();
+}
+
+}  // namespace orvikdesk

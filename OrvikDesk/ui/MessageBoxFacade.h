@@ -1,0 +1,36 @@
+// Every message box of the program goes through here: the library's MessageBoxA and the
+// program's own. Tests switch it to headless mode and answer the boxes one by one.
+#pragma once
+
+#include <QString>
+#include <deque>
+
+class QWidget;
+
+namespace orvikdesk {
+
+class MessageBoxFacade {
+public:
+    struct Shown {
+        QString text, caption;
+        unsigned type = 0;  // MB_* buttons | icon
+        int answer = 0;
+    };
+
+    // Routes MessageBoxA of the libraries here (with the active window as owner).
+    static void install();
+
+    // Shows a box (MB_OK | MB_ICONINFORMATION style) and returns the IDOK-style answer.
+    static int show(QWidget* owner, const QString& text, const QString& caption, unsigned type);
+
+    // Headless: nothing is shown; each box takes the next queued answer, or the default button.
+    static void setHeadless(bool headless);
+    static void setNextAnswer(int answer);
+    static const std::deque<Shown>& shown();  // headless boxes, oldest first
+    static QString lastText();
+    static QString lastCaption();
+    static unsigned lastType();
+    static void clear();
+};
+
+}  // namespace orvikdesk
