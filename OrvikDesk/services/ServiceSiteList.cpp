@@ -12,15 +12,6 @@ namespace {
 
 constexpr const char* kSection = "ServiceURL";
 
-std::string stringValue(HKEY key, const char* name) {
-    DWORD type = 0, size = 0;
-    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ) return {};
-    std::string bytes(size, '\0');
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()), &size) != ERROR_SUCCESS)
-        return {};
-    return bytes.c_str();
-}
-
 }  // namespace
 
 CServiceSiteList::CServiceSiteList() { Load(); }
@@ -36,11 +27,9 @@ void CServiceSiteList::Load() {
             DWORD size = sizeof name;
             if (RegEnumKeyExA(list, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
             if (std::string(name).size() < 8) continue;
-            HKEY site = nullptr;
-            if (RegOpenKeyExA(list, name, 0, KEY_READ, &site) != ERROR_SUCCESS) continue;
             // One record per site: a missing value is empty and shifts nothing.
-            sites_.push_back({name, stringValue(site, "Value"), stringValue(site, "Description")});
-            RegCloseKey(site);
+            std::string section = std::string(kSection) + "\\" + name;
+            sites_.push_back({name, profile::read(section, "Value"), profile::read(section, "Description")});
         }
         RegCloseKey(list);
     }
