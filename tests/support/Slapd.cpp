@@ -94,7 +94,8 @@ std::string ldif(const SlapdOptions& o) {
     int n = 0;
     for (const auto& e : o.entries) {
         // Every value in Base64: names carry Chinese text and filter specials.
-        std::string uid = "u" + std::to_string(++n);
+        std::string uid = std::to_string(++n);
+        uid.insert(0, 1, 'u');  // not "u" + ...: GCC 12 warns falsely about that form
         text += "dn: uid=" + uid + "," + o.suffix + "\nobjectClass: inetOrgPerson\nuid: " + uid +
                 "\ncn:: " + base64(e.cn) + "\nsn:: " + base64(e.cn) + "\n";
         if (!e.mail.empty()) text += "mail:: " + base64(e.mail) + "\n";
