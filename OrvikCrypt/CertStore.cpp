@@ -147,10 +147,8 @@ int CCertStore::ImportCertFile(const char* name, const char* path, const char* s
     }
     std::fclose(file);
     if (bytes.empty() || static_cast<long>(bytes.size()) > kMaxCertificateFile) return 8;
-    PCCERT_CONTEXT ctx =
-        CertCreateCertificateContext(X509_ASN_ENCODING, bytes.data(), static_cast<DWORD>(bytes.size()));
-    if (!ctx) return 8;
-    int rc = AddToSystemStore(name, ctx, sourceFile);
-    CertFreeCertificateContext(ctx);
-    return rc;
+    // Certificate files from other systems are often PEM.
+    auto cert = CDigitalCertificate::FromFileBytes(std::string(bytes.begin(), bytes.end()));
+    if (!cert) return 8;
+    return AddToSystemStore(name, cert->getPCCERT(), sourceFile);
 }

@@ -286,6 +286,21 @@ int CDigitalCertificate::CRLCheck(std::string& status, bool online) {
     }
 }
 
+std::unique_ptr<CDigitalCertificate> CDigitalCertificate::FromFileBytes(const std::string& bytes) {
+    auto cert = std::make_unique<CDigitalCertificate>(bytes.data(), static_cast<int>(bytes.size()), ENC_DER);
+    if (cert->getPCCERT()) return cert;
+    std::string text = bytes;
+    const std::string begin = "-----BEGIN CERTIFICATE-----", end = "-----END CERTIFICATE-----";
+    size_t b = text.find(begin);
+    if (b != std::string::npos) {
+        size_t e = text.find(end, b);
+        text = text.substr(b + begin.size(), e == std::string::npos ? std::string::npos : e - b - begin.size());
+    }
+    cert = std::make_unique<CDigitalCertificate>(text.c_str(), 0, ENC_BASE64);
+    if (cert->getPCCERT()) return cert;
+    return nullptr;
+}
+
 int CDigitalCertificate::isLocalTimeValid() {
     if (!certificate) return 0;
     std::string from, to, now;

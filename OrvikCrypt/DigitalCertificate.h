@@ -2,6 +2,7 @@
 // usage, revocation, detached signatures and its DER, PEM and Base64 forms.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include <winbase.h>
@@ -22,6 +23,8 @@ public:
     // DER bytes, or a NUL-terminated Base64 text (length unused). PEM is not taken; bytes that
     // are not a certificate give an object without one (getPCCERT() is null).
     CDigitalCertificate(const char* data, int length, CERT_ENCODING encoding);
+    // The certificate of a file's bytes in DER, PEM or bare Base64; null when they hold none.
+    static std::unique_ptr<CDigitalCertificate> FromFileBytes(const std::string& bytes);
     CDigitalCertificate(const CDigitalCertificate& other);
     CDigitalCertificate& operator=(const CDigitalCertificate& other);
     virtual ~CDigitalCertificate();

@@ -54,18 +54,7 @@ std::unique_ptr<CDigitalCertificate> loadCertificate(const std::string& path, st
         error = "cannot read " + path;
         return nullptr;
     }
-    auto cert = std::make_unique<CDigitalCertificate>(bytes.data(), static_cast<int>(bytes.size()),
-                                                      CDigitalCertificate::ENC_DER);
-    if (cert->getPCCERT()) return cert;
-    std::string text = bytes;
-    const std::string begin = "-----BEGIN CERTIFICATE-----", end = "-----END CERTIFICATE-----";
-    size_t b = text.find(begin);
-    if (b != std::string::npos) {
-        size_t e = text.find(end, b);
-        text = text.substr(b + begin.size(), e == std::string::npos ? std::string::npos : e - b - begin.size());
-    }
-    cert = std::make_unique<CDigitalCertificate>(text.c_str(), 0, CDigitalCertificate::ENC_BASE64);
-    if (cert->getPCCERT()) return cert;
+    if (auto cert = CDigitalCertificate::FromFileBytes(bytes)) return cert;
     error = path + " holds no certificate (DER, PEM or Base64)";
     return nullptr;
 }

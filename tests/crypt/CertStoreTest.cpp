@@ -119,7 +119,7 @@ TEST(CertStore, RemoveDeletesFromTheSystemStoreAndKeepsOthersValid) {
     EXPECT_EQ(fresh.GetCertCount(), 2);
 }
 
-TEST(CertStore, ImportCertReadsWholeFilesAndOnlyDer) {
+TEST(CertStore, ImportCertReadsWholeFilesInDerPemOrBase64) {
     TempHome home;
     orvik::test::TempDir dir;
     IssuedCert big = TestPki::instance().issue({.cn = "大证书", .padToBytes = 4000});
@@ -130,13 +130,14 @@ TEST(CertStore, ImportCertReadsWholeFilesAndOnlyDer) {
     TestPki::save(dir.file("ca.b64"), base64Encode(ca.der));
     EXPECT_EQ(COtherCertStore().ImportCert(dir.file("big.cer").c_str()), 0) << "larger than 2048 bytes";
     EXPECT_EQ(COtherCertStore().ImportCert(dir.file("missing.cer").c_str()), 3);
-    EXPECT_EQ(CCaCertStore().ImportCert(dir.file("ca.pem").c_str()), 8);
-    EXPECT_EQ(CCaCertStore().ImportCert(dir.file("ca.b64").c_str()), 8);
-    EXPECT_EQ(CCaCertStore().ImportCert(dir.file("ca.cer").c_str()), 0);
+    TestPki::save(dir.file("junk.cer"), "-----BEGIN CERTIFICATE-----\nnot base64\n-----END CERTIFICATE-----\n");
+    EXPECT_EQ(CCaCertStore().ImportCert(dir.file("junk.cer").c_str()), 8);
+    EXPECT_EQ(CCaCertStore().ImportCert(dir.file("ca.pem").c_str()), 0);
+    EXPECT_EQ(CCaCertStore().ImportCert(dir.file("ca.b64").c_str()), 0);
     EXPECT_EQ(CCaCertStore().ImportCert(dir.file("ca.cer").c_str()), 0);
     CCaCertStore cas;
     ASSERT_EQ(cas.OpenCertStore(), 0);
-    EXPECT_EQ(cas.GetCertCount(), 1) << "importing twice keeps one copy";
+    EXPECT_EQ(cas.GetCertCount(), 1) << "importing one certificate in three forms keeps one copy";
 }
 
 TEST(CertStore, CopiesOwnTheirCertificates) {
