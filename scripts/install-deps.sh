@@ -9,7 +9,7 @@ packages=(
   # libraries the platform layer and the security library link
   libssl-dev libsqlite3-dev libcurl4-openssl-dev libldap-dev libgsf-1-dev libnss3-dev
   # the programs' user interface
-  qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev qt6-translations-l10n
   # tests: GoogleTest, a real directory server, a display and fonts for the window tests
   googletest libgtest-dev libgmock-dev slapd ldap-utils xvfb xauth xdg-utils
   fonts-wqy-microhei tzdata openssl

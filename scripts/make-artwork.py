@@ -465,6 +465,28 @@ def draw_secure_file(c):
     c.fill(subtract(lock, hole), gradient(0, 14, 0, 31, [(0, BRIGHT), (1, DEEP)]))
 
 
+def draw_certificate(size, expired=False):
+    """A certificate sheet with text lines and a ribbon seal; grey when it is no longer valid."""
+    def draw(c):
+        k = size / 32
+        sheet = rrect(2 * k, 5 * k, 30 * k, 25 * k, 1.6 * k)
+        c.fill(sheet, gradient(0, 5 * k, 0, 25 * k, [(0, WHITE), (1, PALE)]))
+        c.fill(outline(sheet, max(k, 0.8)), rgb("#9AA5B8") if expired else rgb("#7F95BD"))
+        ink = rgb("#B8BFCB") if expired else rgb("#A9BAD8")
+        for y, length in ((10, 14), (14, 10), (18, 8)):
+            c.fill(rrect(6 * k, (y - 0.7) * k, (6 + length) * k, (y + 0.7) * k, 0.7 * k), ink)
+        seal_colour = rgb("#8C939E") if expired else rgb("#C0392B")
+        cx, cy = 23.5 * k, 18 * k
+        tails = union(polygon([(cx - 3.2 * k, cy + 1 * k), (cx - 0.6 * k, cy + 2 * k), (cx - 2 * k, cy + 9 * k),
+                               (cx - 3.2 * k, cy + 7.6 * k), (cx - 4.8 * k, cy + 8.2 * k)]),
+                      polygon([(cx + 3.2 * k, cy + 1 * k), (cx + 0.6 * k, cy + 2 * k), (cx + 2 * k, cy + 9 * k),
+                               (cx + 3.2 * k, cy + 7.6 * k), (cx + 4.8 * k, cy + 8.2 * k)]))
+        c.fill(tails, seal_colour, 0.85)
+        c.fill(circle(cx, cy, 4.4 * k), seal_colour)
+        c.fill(outline(circle(cx, cy, 2.8 * k), max(0.7 * k, 0.6)), WHITE, 0.8)
+    return draw
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     render("bmp131", 16, 16, draw_background)
@@ -482,6 +504,10 @@ def main():
     render("orvikdesk-48", 48, 48, draw_app_icon(48), scales=(1,))
     render("icon175", 22, 22, draw_app_icon(22, detail=False))
     render("ovkfile", 32, 32, draw_secure_file)
+    render("icon255", 16, 16, draw_certificate(16))
+    render("icon257", 32, 32, draw_certificate(32))
+    render("icon256", 16, 16, draw_certificate(16, expired=True))
+    render("icon258", 32, 32, draw_certificate(32, expired=True))
 
 
 if __name__ == "__main__":

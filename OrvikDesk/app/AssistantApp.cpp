@@ -1,14 +1,20 @@
 #include "app/AssistantApp.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <orvik/OpenSslProviders.h>
 #include <windows.h>
 
 #include "app/SingleInstance.h"
 #include "app/Workflows.h"
+#include "dialogs/CertificateViewer.h"
+#include "dialogs/ChangeBackupPasswordDialog.h"
 #include "frame/MainFrame.h"
 #include "ui/Artwork.h"
+#include "ui/CommandIds.h"
 #include "ui/MessageBoxFacade.h"
 
 namespace orvikdesk {
@@ -25,7 +31,13 @@ void CAssistantApp::prepare(QApplication& app) {
     QApplication::setWindowIcon(artwork::icon(153));
     // Only "退出" ends the window mode; hidden to the tray there is no window left open.
     app.setQuitOnLastWindowClosed(false);
+    // Qt's own texts (the file dialog, standard buttons) in the interface's language too.
+    auto* qtTexts = new QTranslator(&app);
+    if (qtTexts->load(QLocale(QLocale::Chinese, QLocale::China), "qtbase", "_",
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(qtTexts);
     MessageBoxFacade::install();
+    CCertificateViewer::install();
     orvik::loadOpenSslProviders();
 }
 
@@ -44,6 +56,8 @@ int CAssistantApp::start(const std::vector<std::string>& args) {
                                MB_OK | MB_ICONHAND);
         return 1;
     }
+    CMainFrame* frame = frame_.get();
+    frame_->setCommandHandler(cmd::ChangeBackupPassword, [frame] { CChangeBackupPasswordDialog(frame).exec(); });
     QObject::connect(instance_.get(), &SingleInstance::activationRequested, frame_.get(), &CMainFrame::bringToFront);
     QObject::connect(frame_.get(), &CMainFrame::exitRequested, qApp, &QApplication::quit);
     frame_->show();

@@ -14,7 +14,10 @@
 #include "dialogs/HelpWindow.h"
 #include "frame/NavigatorBar.h"
 #include "frame/OrvikPanelTray.h"
+#include "pages/CaCertPage.h"
 #include "pages/LifecyclePanel.h"
+#include "pages/MyCertPage.h"
+#include "pages/OtherCertPage.h"
 #include "pages/PendingPage.h"
 #include "services/Shell.h"
 #include "ui/Artwork.h"
@@ -89,7 +92,13 @@ CMainFrame::~CMainFrame() = default;
 QString CMainFrame::caption() { return QStringLiteral("Orvik数字证书助手"); }
 
 CPage* CMainFrame::defaultPage(int index, QWidget* parent) {
-    if (index == 0) return new CLifecyclePanel(parent);
+    switch (index) {
+    case 0: return new CLifecyclePanel(parent);
+    case 1: return new CMyCertPage(parent);
+    case 2: return new COtherCertPage(parent);
+    case 3: return new CCaCertPage(parent);
+    default: break;
+    }
     return new CPendingPage(kItems[index].idd, QString::fromUtf8(kItems[index].title), parent);
 }
 

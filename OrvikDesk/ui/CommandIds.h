@@ -35,6 +35,8 @@ enum : int {
     WebRefresh = 32835,
     BatchConfigure = 32836,
     BatchConfigureMain = 32838,
+    // The thumbprint of the selected certificate to the clipboard; the program's own command.
+    CopyThumbprint = 33001,
     AppAbout = 57664,
     AppExit = 57665,
     TrayHelp = 57667,

@@ -23,6 +23,19 @@ struct Resource {
     std::vector<Item> popups;
 };
 
+// The no-item menus of the certificate pages differ only in their first entry.
+std::vector<Item> noItemItems(std::vector<Item> first) {
+    first.push_back({nullptr, 0});
+    first.push_back({"刷新...", cmd::Refresh});
+    first.push_back({nullptr, 0});
+    first.push_back(
+        {"查看",
+         0,
+         {{"大图标", cmd::LargeIcons}, {"小图标", cmd::SmallIcons}, {"列表", cmd::List}, {"详细信息", cmd::Details}}});
+    first.push_back({"帮助", cmd::PageHelp});
+    return first;
+}
+
 const std::vector<Resource>& resources() {
     static const std::vector<Resource> all = {
         {153,
@@ -41,6 +54,36 @@ const std::vector<Resource>& resources() {
             {"返回首页", cmd::Home},
             {nullptr, 0},
             {"刷新", cmd::WebRefresh}}}}},
+        {154,
+         {{"证书",
+           0,
+           {{"打开", cmd::Open},
+            {nullptr, 0},
+            {"导出...", cmd::Export},
+            {"删除...", cmd::Delete},
+            {nullptr, 0},
+            {"刷新", cmd::Refresh},
+            {nullptr, 0},
+            {"CRL检查", cmd::CrlCheck},
+            {"属性", cmd::Properties},
+            {nullptr, 0},
+            {"帮助", cmd::PageHelp}}}}},
+        {155, {{"证书库", 0, noItemItems({{"导入", cmd::Import}})}}},
+        {156,
+         {{"证书",
+           0,
+           {{"打开", cmd::Open},
+            {nullptr, 0},
+            {"导出...", cmd::Export},
+            {nullptr, 0},
+            {"刷新", cmd::Refresh},
+            {nullptr, 0},
+            {"属性", cmd::Properties},
+            {nullptr, 0},
+            {"帮助", cmd::PageHelp}}}}},
+        {207,
+         {{"证书库", 0,
+           noItemItems({{"导入", 0, {{"从文件导入...", cmd::Import}, {"从LDAP导入...", cmd::ImportFromLdap}}}})}}},
         {175,
          {{"托盘",
            0,

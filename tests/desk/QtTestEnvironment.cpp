@@ -7,6 +7,8 @@
 #include <string>
 
 #include "app/AssistantApp.h"
+#include "dialogs/CertificateViewer.h"
+#include "ui/FileDialogFacade.h"
 #include "ui/MessageBoxFacade.h"
 
 namespace {
@@ -28,6 +30,8 @@ public:
         app_ = new QApplication(argc_, argv_);
         orvikdesk::CAssistantApp::prepare(*app_);
         orvikdesk::MessageBoxFacade::setHeadless(true);
+        orvikdesk::FileDialogFacade::setHeadless(true);
+        orvikdesk::CCertificateViewer::setHeadless(true);
         // The service site only where a test turns the engine on: nothing may reach past 127.0.0.1.
         setenv("ORVIK_NO_WEBENGINE", "1", 1);
     }

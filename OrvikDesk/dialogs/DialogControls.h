@@ -1,0 +1,48 @@
+// The pieces the certificate dialogs are made of: controls named by their resource numbers, the
+// "确定"/"取消" row, and the program's message box with its caption.
+#pragma once
+
+#include <QString>
+#include <string>
+
+class QBoxLayout;
+class QDialog;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+
+namespace orvikdesk::controls {
+
+// An edit named `id`; masked for passwords.
+QLineEdit* edit(QWidget* parent, int id, bool masked = false);
+// A push button named `id` that never becomes the default by the focus.
+QPushButton* button(QWidget* parent, int id, const QString& text);
+// A file name's edit with its "..." button beside it, as a row of `layout`.
+struct FileRow {
+    QLineEdit* edit;
+    QPushButton* browse;
+};
+FileRow fileRow(QWidget* parent, QBoxLayout* layout, int editId, int browseId);
+// "确定" (1) and "取消" (2) at the right of a row; "确定" is the default button. Cancel rejects,
+// OK is for the caller to connect.
+QPushButton* addOkCancel(QDialog* dialog, QBoxLayout* layout, const QString& okText = QStringLiteral("确定"));
+
+// A message box owned by `owner` with the caption "证书助手" (or `caption`): the answer.
+int message(QWidget* owner, const char* text, unsigned type, const char* caption = "证书助手");
+
+// A password as the library takes it (UTF-8), wiped when it goes.
+class Secret {
+public:
+    explicit Secret(const QString& text) : text_(text.toStdString()) {}
+    ~Secret();
+    Secret(const Secret&) = delete;
+    Secret& operator=(const Secret&) = delete;
+    const char* c_str() const { return text_.c_str(); }
+
+private:
+    std::string text_;
+};
+
+bool fileExists(const QString& path);
+
+}  // namespace orvikdesk::controls

@@ -1,0 +1,56 @@
+#include "dialogs/PfxImportDialog.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "dialogs/DialogControls.h"
+#include "ui/FileDialogFacade.h"
+
+namespace orvikdesk {
+
+QString CPfxImportDialog::defaultDevice() { return QStringLiteral("Microsoft Enhanced Cryptographic Provider v1.0"); }
+
+CPfxImportDialog::CPfxImportDialog(QWidget* parent) : QDialog(parent) {
+    setObjectName(QString("IDD%1").arg(IDD));
+    setWindowTitle(QStringLiteral("导入证书"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(QStringLiteral("请选择要导入的个人证书文件（.PFX）："), this));
+    auto [path, browse] = controls::fileRow(this, layout, IDC_PATH, IDC_BROWSE);
+    path_ = path;
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(new QLabel(QStringLiteral("保护口令："), this), 0, 0);
+    password_ = controls::edit(this, IDC_PASSWORD, true);
+    grid->addWidget(password_, 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("选择导入设备："), this), 1, 0);
+    device_ = new QComboBox(this);
+    device_->setObjectName(QString::number(IDC_DEVICE));
+    device_->addItem(defaultDevice());
+    device_->addItem(QString());
+    device_->setCurrentIndex(0);
+    grid->addWidget(device_, 1, 1);
+    layout->addLayout(grid);
+
+    QPushButton* ok = controls::addOkCancel(this, layout);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(browse, &QPushButton::clicked, this, &CPfxImportDialog::browse);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void CPfxImportDialog::browse() {
+    QString chosen = FileDialogFacade::open(this, "pfx", "PFX Files (*.pfx)|*.pfx||");
+    if (!chosen.isEmpty()) path_->setText(chosen);
+}
+
+void CPfxImportDialog::setPath(const QString& path) { path_->setText(path); }
+QString CPfxImportDialog::path() const { return path_->text(); }
+QString CPfxImportDialog::password() const { return password_->text(); }
+QString CPfxImportDialog::device() const { return device_->currentText(); }
+bool CPfxImportDialog::pathEmpty() const { return path_->text().isEmpty(); }
+bool CPfxImportDialog::fileExists() const { return controls::fileExists(path_->text()); }
+
+}  // namespace orvikdesk

@@ -1,0 +1,38 @@
+// "导入证书": a PKCS #12 file, its protection password and the key device. The caller checks
+// the file and does the import.
+#pragma once
+
+#include <QDialog>
+
+class QComboBox;
+class QLineEdit;
+
+namespace orvikdesk {
+
+class CPfxImportDialog : public QDialog {
+    Q_OBJECT
+public:
+    enum { IDD = 160, IDC_PATH = 1016, IDC_BROWSE = 1003, IDC_PASSWORD = 1015, IDC_DEVICE = 1014 };
+
+    explicit CPfxImportDialog(QWidget* parent = nullptr);
+
+    void setPath(const QString& path);
+    QString path() const;
+    QString password() const;
+    QString device() const;
+
+    // The path is empty / names no existing file.
+    bool pathEmpty() const;
+    bool fileExists() const;
+
+    static QString defaultDevice();
+
+private:
+    void browse();
+
+    QLineEdit* path_;
+    QLineEdit* password_;
+    QComboBox* device_;
+};
+
+}  // namespace orvikdesk

@@ -1,0 +1,62 @@
+#include "pages/MyCertPage.h"
+
+#include <winuser.h>
+
+#include "MyCertStore.h"
+#include "pages/CertListModel.h"
+#include "dialogs/DialogControls.h"
+#include "dialogs/PfxExportDialog.h"
+#include "dialogs/PfxImportDialog.h"
+
+namespace orvikdesk {
+
+CMyCertPage::CMyCertPage(QWidget* parent)
+    : CCertStorePage(IDD, std::make_unique<CMyCertStore>(), true, {154, 155}, parent) {}
+
+// The personal page always shows a state: from the cache unless online checks are on.
+CCertStorePage::StatusCheck CMyCertPage::statusCheck() const {
+    return onlineChecks() ? StatusCheck::Online : StatusCheck::CacheOnly;
+}
+
+void CMyCertPage::importFile(const QString& path) {
+    CPfxImportDialog dialog(this);
+    if (!path.isEmpty()) dialog.setPath(path);
+    if (dialog.exec() != QDialog::Accepted) return;
+    if (dialog.pathEmpty()) {
+        controls::message(this, "请选定一个文件！", MB_OK | MB_ICONHAND);
+        return;
+    }
+    if (!dialog.fileExists()) {
+        controls::message(this, "您所指定的文件不存在！", MB_OK | MB_ICONHAND);
+        return;
+    }
+    controls::Secret password(dialog.password());
+    const std::string device = dialog.device().toStdString(), file = dialog.path().toStdString();
+    int rc = CMyCertStore().ImportP12(device.empty() ? nullptr : device.c_str(), file.c_str(), password.c_str());
+    switch (rc) {
+    case 0: controls::message(this, "导入成功！", MB_OK | MB_ICONINFORMATION); break;
+    case 6: controls::message(this, "导入失败，文件格式错误！", MB_OK | MB_ICONHAND); break;
+    case 7: controls::message(this, "导入失败，口令错误！", MB_OK | MB_ICONHAND); break;
+    default: controls::message(this, "导入失败！", MB_OK | MB_ICONHAND); break;
+    }
+    refresh();
+}
+
+void CMyCertPage::exportCertificate() {
+    const QString thumbprint = selectedThumbprint();
+    CPfxExportDialog dialog(this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    // The dialog's event loop may have changed the selection: export what was chosen.
+    if (selectedThumbprint() != thumbprint) selectStoreRow(model()->rowOfThumbprint(thumbprint));
+    int index = selectedStoreIndex();
+    controls::Secret password(dialog.password());
+    int rc = index >= 0 ? static_cast<CMyCertStore&>(store()).ExportP12(index, dialog.target().toStdString().c_str(),
+                                                                        password.c_str())
+                        : 1;
+    if (rc == 0)
+        controls::message(this, "导出证书成功！", MB_OK | MB_ICONINFORMATION);
+    else
+        controls::message(this, "导出失败！", MB_OK | MB_ICONHAND);
+}
+
+}  // namespace orvikdesk
