@@ -159,7 +159,7 @@ private:
 };
 
 // A new connection, bound anonymously; null with rc set when none could be had.
-LdapPtr connect(const std::string& url, int& rc) {
+LdapPtr connect(const std::string& url, unsigned long connectSeconds, unsigned long answerSeconds, int& rc) {
     LDAP* raw = nullptr;
     if (ldap_initialize(&raw, url.c_str()) != LDAP_SUCCESS || !raw) {
         rc = CLdapCert::kNoConnection;
@@ -167,11 +167,11 @@ LdapPtr connect(const std::string& url, int& rc) {
     }
     LdapPtr ld(raw);
     int version = LDAP_VERSION3;
-    timeval connect = seconds(dep::number(dep::kDirectoryConnectTimeout));
+    timeval connect = seconds(connectSeconds);
     ldap_set_option(ld.get(), LDAP_OPT_PROTOCOL_VERSION, &version);
     ldap_set_option(ld.get(), LDAP_OPT_NETWORK_TIMEOUT, &connect);
     ldap_set_option(ld.get(), LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
-    timeval answer = seconds(dep::number(dep::kDirectoryTimeout));
+    timeval answer = seconds(answerSeconds);
     ldap_set_option(ld.get(), LDAP_OPT_TIMEOUT, &answer);
     berval noPassword{0, nullptr};
     rc = ldap_sasl_bind_s(ld.get(), "", LDAP_SASL_SIMPLE, &noPassword, nullptr, nullptr, nullptr);
@@ -186,6 +186,18 @@ LdapPtr connect(const std::string& url, int& rc) {
 
 CLdapCert::~CLdapCert() = default;
 
+const CLdapCert::Settings& CLdapCert::settings() {
+    if (!loaded_) {
+        settings_.host1 = withPort(dep::text(dep::kDirectoryHost1));
+        settings_.base = dep::text(dep::kDirectoryBase);
+        settings_.connectTimeout = dep::number(dep::kDirectoryConnectTimeout);
+        settings_.timeout = dep::number(dep::kDirectoryTimeout);
+        settings_.sizeLimit = static_cast<int>(dep::number(dep::kDirectorySizeLimit));
+        loaded_ = true;
+    }
+    return settings_;
+}
+
 int CLdapCert::getUserCertificates(const char* host, const char* name, const char* email,
                                    std::vector<CDigitalCertificate*>& out) {
     std::string filter = filterFor(name ? name : "", email ? email : "");
@@ -195,10 +207,11 @@ int CLdapCert::getUserCertificates(const char* host, const char* name, const cha
 
     const std::string target = withPort(host);
     const std::string url = "ldap://" + target;
-    const bool firstHost = strcasecmp(target.c_str(), withPort(dep::text(dep::kDirectoryHost1)).c_str()) == 0;
-    const std::string base = firstHost ? std::string() : dep::text(dep::kDirectoryBase);
-    timeval answer = seconds(dep::number(dep::kDirectoryTimeout));
-    const int sizeLimit = static_cast<int>(dep::number(dep::kDirectorySizeLimit));
+    const Settings& values = settings();
+    const bool firstHost = strcasecmp(target.c_str(), values.host1.c_str()) == 0;
+    const char* base = firstHost ? "" : values.base.c_str();
+    timeval answer = seconds(values.timeout);
+    const int sizeLimit = values.sizeLimit;
 
     PipeSignalGuard quiet;
     ConnectionPool& pool = ConnectionPool::instance();
@@ -206,10 +219,10 @@ int CLdapCert::getUserCertificates(const char* host, const char* name, const cha
     bool reused = ld != nullptr;
     for (;;) {
         int rc = 0;
-        if (!ld && !(ld = connect(url, rc))) return rc;
+        if (!ld && !(ld = connect(url, values.connectTimeout, values.timeout, rc))) return rc;
         ldap_set_option(ld.get(), LDAP_OPT_TIMEOUT, &answer);
         LDAPMessage* found = nullptr;
-        rc = ldap_search_ext_s(ld.get(), base.c_str(), LDAP_SCOPE_SUBTREE, filter.c_str(), nullptr, 0, nullptr, nullptr,
+        rc = ldap_search_ext_s(ld.get(), base, LDAP_SCOPE_SUBTREE, filter.c_str(), nullptr, 0, nullptr, nullptr,
                                &answer, sizeLimit, &found);
         MessagePtr result(found);
         // A kept connection the directory has closed since: once more on a new one.

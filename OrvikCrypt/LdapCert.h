@@ -25,4 +25,17 @@ public:
 
     // The deployment's directory hosts in the order they are searched: host 2, then host 1.
     static std::vector<std::string> directoryHosts();
+
+private:
+    // The deployment's directory values, read at the first lookup of this object: a run of
+    // lookups sees one set of them, and does not read the registry for each.
+    struct Settings {
+        std::string host1, base;
+        unsigned long connectTimeout = 0, timeout = 0;
+        int sizeLimit = 0;
+    };
+    const Settings& settings();
+
+    Settings settings_;
+    bool loaded_ = false;
 };

@@ -13,6 +13,7 @@
 #include <OtherCertStore.h>
 #include <windows.h>
 
+#include "RowTexts.h"
 #include "support/TempHome.h"
 #include "support/TestPki.h"
 
@@ -29,15 +30,7 @@ size_t ours(const std::string& email) {
     size_t checksum = 0;
     COtherCertStore store;
     store.OpenCertStore();
-    for (int i = 0; i < store.GetCertCount(); ++i) {
-        CDigitalCertificate* c = store.getCert(i);
-        std::string name, issuer, until, friendly;
-        c->getDisplayName(name);
-        c->getIssuerCN(issuer);
-        c->getValidToDate(until);
-        c->getFriendlyName(friendly);
-        checksum += name.size() + issuer.size() + until.size() + friendly.size();
-    }
+    checksum += bench::readRowTexts(store);
     store.OpenCertStore();
     store.SetFilter("SubjectEmail", email.c_str());
     checksum += static_cast<size_t>(store.GetCertCount());

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Pictures of the assistant as a user sees it, for looking at by hand: each page of the main
-# window, the about box and the tray menu, under Xvfb with a tray (trayer) and the CJK fonts.
+# window, the certificate pages in "详细信息" mode over made-up stores, the import and export
+# dialogs, the certificate viewer and the tray menu, under Xvfb with a tray (trayer) and the CJK
+# fonts.
 # Usage: scripts/screenshots.sh [OUTPUT_FOLDER]   (after ./scripts/run.sh or ./scripts/test.sh built it)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,11 +19,13 @@ for candidate in build/release/program/OrvikDesk build/ci/program/OrvikDesk; do
   [ -x "$candidate" ] && { program=$candidate; break; }
 done
 [ -n "$program" ] || { echo "build the program first" >&2; exit 1; }
+ctl=$(dirname "$program")/orvikctl
 
 scratch=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$scratch"' EXIT
 chmod 700 "$scratch"
 export DISPLAY=:93 ORVIK_HOME="$scratch/home" HOME="$scratch" XDG_RUNTIME_DIR="$scratch"
+scripts/seed-demo-stores.sh "$ctl" >/dev/null
 Xvfb "$DISPLAY" -screen 0 1280x800x24 >/dev/null 2>&1 &
 sleep 1
 trayer --edge top --align right --widthtype pixel --width 100 --height 24 >/dev/null 2>&1 &
@@ -30,17 +34,78 @@ sleep 1
 "$program" >"$scratch/desk.log" 2>&1 &
 sleep 6
 window=$(xdotool search --onlyvisible --name 'Orvik数字证书助手' | head -1)
+# Room for the columns; there is no window manager to do it.
+xdotool windowsize "$window" 1000 640
+xdotool windowmove "$window" 100 60
+sleep 1
 eval "$(xdotool getwindowgeometry --shell "$window")"
+shot() { import -window root "$out/$1.png"; }
 # Item centres of the navigator bar, below the menu bar.
 ys=(20 72 116 160 204 248)
 bar=20  # the menu bar's height
+nav() { xdotool mousemove $((X + 18)) $((Y + bar + ys[$1])) click 1; sleep 1; }
 for i in 0 1 2 3 4 5; do
-  xdotool mousemove $((X + 18)) $((Y + bar + ys[i])) click 1
-  sleep 1
-  import -window root "$out/page$i.png"
+  nav "$i"
+  shot "page$i"
 done
+# The certificate pages in the details view: "查看" of the menu bar, its fourth item.
+# (A menu opened by a click has no item active: the first Down reaches the first item.)
+for i in 1 2 3; do
+  nav "$i"
+  xdotool mousemove $((X + 197)) $((Y + 8)) click 1
+  sleep 0.5
+  xdotool key Down Down Down Down Return
+  sleep 1
+  shot "page$i-details"
+done
+first_row() { xdotool mousemove $((X + 100)) $((Y + 101)) click 1; sleep 0.5; }
+empty_space() { xdotool mousemove $((X + 500)) $((Y + 450)); }
+# The viewer of the first authority: Enter on its row.
+first_row
+xdotool key Return
+sleep 2
+shot viewer
+xdotool key Escape
+sleep 0.5
+# "导出..." of an authority.
+first_row
+xdotool mousemove $((X + 140)) $((Y + 8)) click 1
+sleep 0.5
+xdotool key Down Down Return
+sleep 1
+shot export-der
+xdotool key Escape
+sleep 0.5
+# The personal page's import (the empty space's menu) and export dialogs.
+nav 1
+empty_space
+xdotool click 3
+sleep 0.5
+xdotool key Down Return
+sleep 1
+shot import-pfx
+xdotool key Escape
+sleep 0.5
+first_row
+xdotool mousemove $((X + 140)) $((Y + 8)) click 1
+sleep 0.5
+xdotool key Down Down Return
+sleep 1
+shot export-pfx
+xdotool key Escape
+sleep 0.5
+# The other people's page: "导入" → "从文件导入...".
+nav 2
+empty_space
+xdotool click 3
+sleep 0.5
+xdotool key Down Right Return
+sleep 1
+shot import-cer
+xdotool key Escape
+sleep 0.5
 xdotool mousemove 1267 11 click 3
 sleep 1
-import -window root "$out/tray-menu.png"
+shot tray-menu
 xdotool key Escape
 echo "pictures in $out"

@@ -126,9 +126,10 @@ void CDirectorySearchDialog::search() {
     worker_ = std::thread([this, hosts, name, email] {
         auto outcome = std::make_shared<Outcome>();
         int failures = 0;
+        CLdapCert directory;
         for (const std::string& host : hosts) {
             std::vector<CDigitalCertificate*> out;
-            if (CLdapCert().getUserCertificates(host.c_str(), name.c_str(), email.c_str(), out) != 0) ++failures;
+            if (directory.getUserCertificates(host.c_str(), name.c_str(), email.c_str(), out) != 0) ++failures;
             for (CDigitalCertificate* c : out) outcome->certificates.emplace_back(c);
         }
         outcome->failed = failures == static_cast<int>(hosts.size());
