@@ -69,7 +69,7 @@ int main() {
     orvik::test::SlapdOptions options;
     std::vector<orvik::test::IssuedCert> certificates;
     for (int i = 0; i < 50; ++i)
-        certificates.push_back(orvik::test::TestPki::instance().issue({.cn = "P" + std::to_string(i)}));
+        certificates.push_back(orvik::test::TestPki::instance().issue({.cn = "Person " + std::to_string(i)}));
     for (int i = 0; i < kEntries; ++i)
         options.entries.push_back({.cn = "Person " + std::to_string(i),
                                    .mail = mailOf(i),

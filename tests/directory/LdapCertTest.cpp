@@ -179,7 +179,7 @@ TEST_F(Directory, TheSizeLimitKeepsWhatArrived) {
     SlapdOptions many;
     for (int i = 0; i < 30; ++i)
         many.entries.push_back({.cn = "Person " + std::to_string(i),
-                                .mail = "p" + std::to_string(i) + "@example.test",
+                                .mail = "person" + std::to_string(i) + "@example.test",
                                 .certificates = {certFor(0).der}});
     Slapd slapd(many);
     Lookup l = lookup(slapd.host(), "", "@example.test");
