@@ -65,6 +65,13 @@ uint32_t get32(const unsigned char* p) {
            static_cast<uint32_t>(p[3]) << 24;
 }
 
+bool isPlainExtension(const std::string& ext) {
+    if (ext.size() < 2 || ext.size() > 32 || ext[0] != '.' || ext == "..") return false;
+    for (unsigned char c : ext)
+        if (c < 0x20 || c == 0x7F || c == '/' || c == '\\') return false;
+    return true;
+}
+
 std::string extensionOf(const std::string& path) {
     std::string name = path.substr(path.find_last_of('/') + 1);
     size_t dot = name.find_last_of('.');
@@ -247,9 +254,9 @@ bool CSecureFile::ReadHeader(const std::string& path, Header& out) {
     if (!in.read(header, kHeader)) return false;
     out.passwordSet = header[kHeaderFlag] == '1';
     out.extension = getText(header + kHeaderExtension, kHeaderSize - kHeaderExtension);
-    // The extension becomes part of an output name: one path component at most.
-    if (out.extension.find_first_of("/\\") != std::string::npos || out.extension == "." || out.extension == "..")
-        out.extension.clear();
+    // The extension becomes part of an output name: a dot and a short run of plain characters,
+    // never another folder or a hidden control character.
+    if (!isPlainExtension(out.extension)) out.extension.clear();
     out.size = static_cast<int32_t>(get32(header + kHeaderSize));
     out.provider = getText(header + kHeaderProvider, kHeaderAlgorithm - kHeaderProvider);
     out.algorithm = getText(header + kHeaderAlgorithm, kHeader - kHeaderAlgorithm);

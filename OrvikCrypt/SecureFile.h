@@ -74,4 +74,4 @@ public:
 };
 
 // The same file, also through a link: true when both paths name one file.
-bool SameFile(const std::string& a, const std::string& b);
+ORVIKCRYPT_API bool SameFile(const std::string& a, const std::string& b);

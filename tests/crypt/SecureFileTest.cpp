@@ -290,13 +290,25 @@ TEST(SecureFile, DamagedFilesGiveTheirCodeAndLeaveTheTargetAlone) {
         EXPECT_EQ(readFile(dir.file("target")), "keep me") << row.what;
         EXPECT_EQ(filesIn(dir.path()), 4u) << row.what << ": no temporary file left";
     }
-    // An extension that would name another folder is dropped.
-    std::string hostile = good;
-    std::memcpy(hostile.data() + 17, "/x\0", 3);
-    writeFile(dir.file("bad.ovk"), hostile);
+    // An extension that would name another folder, hide a control character or lack its dot is
+    // dropped; a plain one is kept.
+    for (std::string ext : {std::string("/x"), std::string("/../x"), std::string(".."), std::string(".a\nb"),
+                            std::string("doc"), std::string(".") + std::string(40, 'a'), std::string(".a\\b")}) {
+        std::string hostile = good;
+        std::memset(hostile.data() + 17, 0, 259);
+        std::memcpy(hostile.data() + 17, ext.data(), ext.size());
+        writeFile(dir.file("bad.ovk"), hostile);
+        CSecureFile::Header header;
+        ASSERT_TRUE(CSecureFile::ReadHeader(dir.file("bad.ovk"), header));
+        EXPECT_EQ(header.extension, "") << ext;
+    }
+    std::string plain = good;
+    std::memset(plain.data() + 17, 0, 259);
+    std::memcpy(plain.data() + 17, ".tar", 4);
+    writeFile(dir.file("bad.ovk"), plain);
     CSecureFile::Header header;
     ASSERT_TRUE(CSecureFile::ReadHeader(dir.file("bad.ovk"), header));
-    EXPECT_EQ(header.extension, "");
+    EXPECT_EQ(header.extension, ".tar");
 }
 
 namespace {
