@@ -451,7 +451,8 @@ def draw_logo(c):
     c.fill(rrect(109, 19, 116, 22, 1.5), rgb("#A9BEE0"))
 
 
-def draw_secure_file(c):
+def draw_page(c):
+    """A document sheet with a folded corner and lines of text."""
     page = polygon([(5, 1.5), (20, 1.5), (27, 8.5), (27, 30.5), (5, 30.5)])
     c.fill(page, gradient(0, 0, 0, 32, [(0, WHITE), (1, PALE)]))
     c.fill(outline(page, 1), rgb("#7F95BD"))
@@ -460,9 +461,23 @@ def draw_secure_file(c):
     c.fill(outline(fold, 1), rgb("#7F95BD"))
     for y, length in ((8, 9), (12, 16), (16, 10), (20, 7)):
         c.fill(rrect(8.5, y - 0.6, 8.5 + length, y + 0.6, 0.6), rgb("#A9BAD8"))
+
+
+def draw_secure_file(c):
+    draw_page(c)
     lock, hole = padlock(22.5, 14.5, 13, 16.5)
     c.fill(grow(lock, 1.2), WHITE)
     c.fill(subtract(lock, hole), gradient(0, 14, 0, 31, [(0, BRIGHT), (1, DEEP)]))
+
+
+def draw_unlocked_file(c):
+    """The secure file's page with its padlock open: a decrypted file."""
+    draw_page(c)
+    # Lifting the padlock's shackle clear of its body opens it.
+    body = rrect(16.5, 22, 28.5, 31, 1.5)
+    c.fill(grow(body, 1.2), WHITE)
+    c.fill(body, gradient(0, 22, 0, 31, [(0, rgb("#4CAF50")), (1, rgb("#2E7D32"))]))
+    c.fill(outline(circle(19.5, 19, 3.2), 1.4), rgb("#2E7D32"))
 
 
 def draw_certificate(size, expired=False):
@@ -504,6 +519,9 @@ def main():
     render("orvikdesk-48", 48, 48, draw_app_icon(48), scales=(1,))
     render("icon175", 22, 22, draw_app_icon(22, detail=False))
     render("ovkfile", 32, 32, draw_secure_file)
+    render("icon235", 32, 32, draw_secure_file)
+    render("icon237", 32, 32, draw_unlocked_file)
+    render("icon263", 32, 32, draw_certificate(32))
     render("icon255", 16, 16, draw_certificate(16))
     render("icon257", 32, 32, draw_certificate(32))
     render("icon256", 16, 16, draw_certificate(16, expired=True))

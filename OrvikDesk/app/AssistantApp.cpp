@@ -11,13 +11,36 @@
 #include "app/SingleInstance.h"
 #include "app/Workflows.h"
 #include "dialogs/CertificateViewer.h"
+#include "config/ConfigManageDlg.h"
 #include "dialogs/ChangeBackupPasswordDialog.h"
+#include "dialogs/SecureFilePropertiesDialog.h"
 #include "frame/MainFrame.h"
+#include "pages/LifecyclePanel.h"
+#include "pages/SecureFilePage.h"
 #include "ui/Artwork.h"
 #include "ui/CommandIds.h"
 #include "ui/MessageBoxFacade.h"
+#include "workflows/DecryptWorkflow.h"
+#include "workflows/EncryptWorkflow.h"
 
 namespace orvikdesk {
+
+// The file page runs the same sequences.
+void CAssistantApp::registerWorkflows() {
+    workflows::set(LaunchAction::Encrypt, [](const std::string& path) { return CEncryptWorkflow().run(path, false); });
+    workflows::set(LaunchAction::EncryptAndMail,
+                   [](const std::string& path) { return CEncryptWorkflow().run(path, true); });
+    workflows::set(LaunchAction::Decrypt, [](const std::string& path) { return CDecryptWorkflow().run(path); });
+    workflows::set(LaunchAction::Properties, [](const std::string& path) {
+        CSecureFilePropertiesDialog(path).exec();
+        return 0;
+    });
+    workflows::set(LaunchAction::Configure, [](const std::string&) {
+        CConfigManageDlg(3).exec();
+        return 0;
+    });
+    CSecureFilePage::setConfigure([](QWidget* owner) { CConfigManageDlg(3, owner).exec(); });
+}
 
 CAssistantApp::CAssistantApp() = default;
 
@@ -39,6 +62,7 @@ void CAssistantApp::prepare(QApplication& app) {
     MessageBoxFacade::install();
     CCertificateViewer::install();
     orvik::loadOpenSslProviders();
+    registerWorkflows();
 }
 
 int CAssistantApp::start(const std::vector<std::string>& args) {
@@ -58,6 +82,11 @@ int CAssistantApp::start(const std::vector<std::string>& args) {
     }
     CMainFrame* frame = frame_.get();
     frame_->setCommandHandler(cmd::ChangeBackupPassword, [frame] { CChangeBackupPasswordDialog(frame).exec(); });
+    frame_->setCommandHandler(cmd::Configuration, [frame] {
+        // Confirmed settings may name another service site: the web page goes to it.
+        if (CConfigManageDlg(0, frame).exec() != QDialog::Accepted) return;
+        if (auto* web = qobject_cast<CLifecyclePanel*>(frame->page(0))) web->home();
+    });
     QObject::connect(instance_.get(), &SingleInstance::activationRequested, frame_.get(), &CMainFrame::bringToFront);
     QObject::connect(frame_.get(), &CMainFrame::exitRequested, qApp, &QApplication::quit);
     frame_->show();

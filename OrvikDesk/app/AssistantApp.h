@@ -22,6 +22,8 @@ public:
 
     // Sets up the Qt application's names and the message boxes; call once, after QApplication exists.
     static void prepare(QApplication& app);
+    // The dialog sequences of the command-line switches (prepare registers them).
+    static void registerWorkflows();
 
     // Runs the start-up for these arguments (after the program name); returns the exit code.
     // In window mode, returns once the window is up (exec() runs the loop) with started() true.

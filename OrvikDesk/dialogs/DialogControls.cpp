@@ -2,6 +2,7 @@
 
 #include <QBoxLayout>
 #include <QDialog>
+#include <QGroupBox>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
@@ -30,14 +31,20 @@ QPushButton* button(QWidget* parent, int id, const QString& text) {
     return b;
 }
 
-FileRow fileRow(QWidget* parent, QBoxLayout* layout, int editId, int browseId) {
+FileRow fileRow(QWidget* parent, QBoxLayout* layout, int editId, int browseId, const QString& browseText) {
     auto* row = new QHBoxLayout;
-    FileRow made{edit(parent, editId), button(parent, browseId, QStringLiteral("..."))};
-    made.browse->setFixedWidth(32);
+    FileRow made{edit(parent, editId), button(parent, browseId, browseText)};
+    if (browseText == QStringLiteral("...")) made.browse->setFixedWidth(32);
     row->addWidget(made.edit, 1);
     row->addWidget(made.browse);
     layout->addLayout(row);
     return made;
+}
+
+QGroupBox* group(QWidget* parent, const QString& title, QLayout* body) {
+    auto* box = new QGroupBox(title, parent);
+    box->setLayout(body);
+    return box;
 }
 
 QPushButton* addOkCancel(QDialog* dialog, QBoxLayout* layout, const QString& okText) {

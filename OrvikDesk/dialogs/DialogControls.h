@@ -7,6 +7,8 @@
 
 class QBoxLayout;
 class QDialog;
+class QGroupBox;
+class QLayout;
 class QLineEdit;
 class QPushButton;
 class QWidget;
@@ -22,7 +24,11 @@ struct FileRow {
     QLineEdit* edit;
     QPushButton* browse;
 };
-FileRow fileRow(QWidget* parent, QBoxLayout* layout, int editId, int browseId);
+// browseText other than "..." gives a button of its own width.
+FileRow fileRow(QWidget* parent, QBoxLayout* layout, int editId, int browseId,
+                const QString& browseText = QStringLiteral("..."));
+// A titled group around a layout.
+QGroupBox* group(QWidget* parent, const QString& title, QLayout* body);
 // "确定" (1) and "取消" (2) at the right of a row; "确定" is the default button. Cancel rejects,
 // OK is for the caller to connect.
 QPushButton* addOkCancel(QDialog* dialog, QBoxLayout* layout, const QString& okText = QStringLiteral("确定"));

@@ -1,5 +1,7 @@
 #include "frame/MainFrame.h"
 
+#include <cstdlib>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -19,6 +21,7 @@
 #include "pages/MyCertPage.h"
 #include "pages/OtherCertPage.h"
 #include "pages/PendingPage.h"
+#include "pages/SecureFilePage.h"
 #include "services/Shell.h"
 #include "ui/Artwork.h"
 #include "ui/CommandIds.h"
@@ -97,6 +100,7 @@ CPage* CMainFrame::defaultPage(int index, QWidget* parent) {
     case 1: return new CMyCertPage(parent);
     case 2: return new COtherCertPage(parent);
     case 3: return new CCaCertPage(parent);
+    case 5: return new CSecureFilePage(parent);
     default: break;
     }
     return new CPendingPage(kItems[index].idd, QString::fromUtf8(kItems[index].title), parent);
@@ -266,7 +270,8 @@ void CMainFrame::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (updateCheckDone_) return;
     updateCheckDone_ = true;
-    if (profile::read("UpdateConfig", "StartUpCheckNew") == "1" && startupCheck_) startupCheck_();
+    // Read as the settings page reads it: any text that converts to 1 ("01" too) is on.
+    if (std::atoi(profile::read("UpdateConfig", "StartUpCheckNew").c_str()) == 1 && startupCheck_) startupCheck_();
 }
 
 // The site chooses the window's size by its addresses; a hidden or minimised window is left alone.

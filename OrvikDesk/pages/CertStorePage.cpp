@@ -1,6 +1,7 @@
 #include "pages/CertStorePage.h"
 
 #include <QAction>
+#include <cstdlib>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -197,7 +198,9 @@ void CCertStorePage::refresh() {
     checker_->start(std::move(jobs), check == StatusCheck::Online);
 }
 
-bool CCertStorePage::onlineChecks() { return profile::read("Common", "SartOnlineCRLCheck", "0") == "1"; }
+bool CCertStorePage::onlineChecks() {
+    return std::atoi(profile::read("Common", "SartOnlineCRLCheck", "0").c_str()) == 1;
+}
 
 void CCertStorePage::filter(const QString& text) {
     QString kept = selected_;
