@@ -13,6 +13,8 @@ packages=(
   # tests: GoogleTest, a real directory server, a display and fonts for the window tests
   googletest libgtest-dev libgmock-dev slapd ldap-utils xvfb xauth xdg-utils
   fonts-wqy-microhei tzdata openssl
+  # tests: the file managers' entries are checked with their formats' own validators
+  desktop-file-utils libxml2-utils
   # tests: an HTTP server on the loopback address
   python3
 )

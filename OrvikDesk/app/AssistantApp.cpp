@@ -8,6 +8,7 @@
 #include <orvik/OpenSslProviders.h>
 #include <windows.h>
 
+#include "app/Profile.h"
 #include "app/SingleInstance.h"
 #include "app/Workflows.h"
 #include "dialogs/CertificateViewer.h"
@@ -97,6 +98,8 @@ int CAssistantApp::main(int argc, char** argv) {
     QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     prepare(app);
+    // Where the file managers' menu entries find the assistant.
+    profile::write("Common", "InstallDir", QCoreApplication::applicationDirPath().toStdString());
     CAssistantApp assistant;
     int rc = assistant.start(std::vector<std::string>(argv + 1, argv + argc));
     if (!assistant.started()) return rc;
