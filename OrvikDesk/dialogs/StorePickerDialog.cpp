@@ -1,85 +1,34 @@
 #include "dialogs/StorePickerDialog.h"
 
-#include <QHBoxLayout>
-#include <QHeaderView>
-#include <QMouseEvent>
-#include <QPushButton>
-#include <QTreeWidget>
-#include <QVBoxLayout>
-
-#include <winuser.h>
-
-#include "CertStore.h"
-#include "dialogs/DialogControls.h"
-#include "ui/Artwork.h"
+#include "DigitalCertificate.h"
 
 namespace orvikdesk {
 
-CStorePickerDialog::CStorePickerDialog(CCertStore& store, QWidget* parent) : QDialog(parent), store_(store) {
-    setObjectName(QString("IDD%1").arg(IDD));
-    setWindowTitle(QStringLiteral("从系统导入证书"));
-    auto* layout = new QVBoxLayout(this);
-    list_ = new QTreeWidget(this);
-    list_->setObjectName(QString::number(IDC_LIST));
-    list_->setRootIsDecorated(false);
-    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    list_->setHeaderLabels({QStringLiteral("颁发给"), QStringLiteral("颁发者"), QStringLiteral("截止日期"),
-                            QStringLiteral("好记的名字"), QStringLiteral("证书状态")});
-    for (int c = 0; c < 5; ++c) list_->header()->resizeSection(c, 80);
-    list_->setIconSize(QSize(16, 16));
-    list_->setMinimumSize(440, 200);
-    list_->viewport()->installEventFilter(this);
-    QIcon icon = artwork::icon(255);
-    for (int i = 0; i < store_.GetCertCount(); ++i) {
-        CDigitalCertificate* cert = store_.getCert(i);
-        std::string name, issuer, to, friendly;
-        cert->getDisplayName(name);
-        cert->getIssuerCN(issuer);
-        cert->getValidToDate(to);
-        cert->getFriendlyName(friendly);
-        auto* item =
-            new QTreeWidgetItem(list_, {QString::fromStdString(name), QString::fromStdString(issuer),
-                                        QString::fromStdString(to), QString::fromStdString(friendly), QString()});
-        item->setIcon(0, icon);
-    }
-    layout->addWidget(list_, 1);
-
-    auto* row = new QHBoxLayout;
-    view_ = controls::button(this, IDC_VIEW, QStringLiteral("查看证书"));
-    row->addWidget(view_);
-    row->addStretch(1);
-    layout->addLayout(row);
-    ok_ = controls::addOkCancel(this, layout);
-    connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
-    connect(view_, &QPushButton::clicked, this, &CStorePickerDialog::view);
-    connect(list_, &QTreeWidget::itemSelectionChanged, this, &CStorePickerDialog::selectionChanged);
-    connect(list_, &QTreeWidget::itemDoubleClicked, this, &CStorePickerDialog::view);
-    selectionChanged();
+CStorePickerDialog::CStorePickerDialog(CCertStore& store, QWidget* parent)
+    : CCertPickerDialog(store,
+                        {IDD,
+                         IDC_LIST,
+                         IDC_VIEW,
+                         QStringLiteral("从系统导入证书"),
+                         QString(),
+                         QStringLiteral("查看证书"),
+                         {QStringLiteral("颁发给"), QStringLiteral("颁发者"), QStringLiteral("截止日期"),
+                          QStringLiteral("好记的名字"), QStringLiteral("证书状态")},
+                         80,
+                         440},
+                        parent) {
+    fill();
 }
 
-// A click below the rows leaves no row chosen.
-bool CStorePickerDialog::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == list_->viewport() && event->type() == QEvent::MouseButtonPress) {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (!list_->indexAt(mouse->position().toPoint()).isValid()) list_->clearSelection();
-    }
-    return QDialog::eventFilter(watched, event);
-}
-
-void CStorePickerDialog::selectionChanged() {
-    QList<QTreeWidgetItem*> items = list_->selectedItems();
-    selected_ = items.isEmpty() ? -1 : list_->indexOfTopLevelItem(items.first());
-    view_->setEnabled(selected_ >= 0);
-    ok_->setEnabled(selected_ >= 0);
-}
-
-void CStorePickerDialog::view() {
-    if (CDigitalCertificate* cert = selected()) cert->Display();
-}
-
-CDigitalCertificate* CStorePickerDialog::selected() const {
-    return selected_ >= 0 && selected_ < store_.GetCertCount() ? store_.getCert(selected_) : nullptr;
+QStringList CStorePickerDialog::rowTexts(CDigitalCertificate& c) const {
+    std::string name, issuer, to, friendly;
+    c.getDisplayName(name);
+    c.getIssuerCN(issuer);
+    c.getValidToDate(to);
+    c.getFriendlyName(friendly);
+    // "证书状态" stays empty.
+    return {QString::fromStdString(name), QString::fromStdString(issuer), QString::fromStdString(to),
+            QString::fromStdString(friendly), QString()};
 }
 
 }  // namespace orvikdesk
