@@ -18,6 +18,7 @@
 #include "MenuItems.h"
 #include "Registration.h"
 #include "SecureFileSummary.h"
+#include "support/Shell.h"
 #include "support/TempHome.h"
 #include "support/TestPki.h"
 
@@ -29,28 +30,11 @@ using namespace orvikmenu;
 
 namespace {
 
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+std::string quote(const std::string& s) { return orvik::test::shellQuoted(s); }
 
-struct Outcome {
-    int code;
-    std::string out;
-};
+using Outcome = orvik::test::ShellRun;
 
-Outcome shell(const std::string& command) {
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    Outcome run{-1, {}};
-    if (!pipe) return run;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) run.out.append(buf, n);
-    int status = pclose(pipe);
-    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+Outcome shell(const std::string& command) { return orvik::test::runShell(command + " 2>&1"); }
 
 bool have(const char* tool) { return shell(std::string("command -v ") + tool + " >/dev/null").code == 0; }
 

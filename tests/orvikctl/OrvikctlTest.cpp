@@ -11,6 +11,7 @@
 #include "support/DeploymentValues.h"
 #include "support/HttpServer.h"
 #include "support/Slapd.h"
+#include "support/Shell.h"
 #include "support/TempHome.h"
 #include "support/TestPki.h"
 
@@ -19,30 +20,14 @@ using orvik::test::TestPki;
 
 namespace {
 
-struct CtlResult {
-    int code;
-    std::string out;
-};
+using CtlResult = orvik::test::ShellRun;
 
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+std::string quote(const std::string& s) { return orvik::test::shellQuoted(s); }
 
 CtlResult orvikctl(const std::string& args) {
     // A command that names its own redirection keeps standard error.
     bool ownRedirect = args.find("2>&1") != std::string::npos;
-    std::string command = std::string(ORVIKCTL_PATH) + " " + args + (ownRedirect ? "" : " 2>/dev/null");
-    FILE* pipe = popen(command.c_str(), "r");
-    CtlResult run{-1, {}};
-    if (!pipe) return run;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) run.out.append(buf, n);
-    int status = pclose(pipe);
-    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return orvik::test::runShell(std::string(ORVIKCTL_PATH) + " " + args + (ownRedirect ? "" : " 2>/dev/null"));
 }
 
 std::string upperNoSpaces(const std::string& thumb) {
