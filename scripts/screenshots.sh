@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Pictures of the assistant as a user sees it, for looking at by hand: each page of the main
 # window, the certificate pages in "详细信息" mode over made-up stores, the import and export
-# dialogs, the certificate viewer and the tray menu, under Xvfb with a tray (trayer) and the CJK
-# fonts.
+# dialogs, the certificate viewer, the encrypt dialog, the settings, a secure file's properties
+# and the tray menu, under Xvfb with a tray (trayer) and the CJK fonts.
 # Usage: scripts/screenshots.sh [OUTPUT_FOLDER]   (after ./scripts/run.sh or ./scripts/test.sh built it)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -103,6 +103,28 @@ xdotool key Down Right Return
 sleep 1
 shot import-cer
 xdotool key Escape
+sleep 0.5
+# The file page's encrypt dialog, and the settings from the menu bar's "工具".
+nav 5
+xdotool mousemove $((X + 97)) $((Y + 70)) click --repeat 2 --delay 80 1
+sleep 2
+shot encrypt
+xdotool key Escape
+sleep 0.5
+xdotool mousemove $((X + 85)) $((Y + 8)) click 1
+sleep 0.5
+xdotool key Down Down Return
+sleep 1.5
+shot configuration
+xdotool key Escape
+sleep 0.5
+# A secure file for the first personal certificate, and its properties ("/P").
+printf 'a secure file for the pictures\n' >"$scratch/report.doc"
+"$ctl" encrypt "$scratch/report.doc" "$scratch/report.ovk" --self "$("$ctl" list --store MY | head -1 | cut -f1)" >/dev/null
+"$program" /P "$scratch/report.ovk" >/dev/null 2>&1 &
+sleep 3
+shot properties
+xdotool key Return
 sleep 0.5
 xdotool mousemove 1267 11 click 3
 sleep 1
