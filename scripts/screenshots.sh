@@ -60,6 +60,17 @@ for i in 1 2 3; do
 done
 first_row() { xdotool mousemove $((X + 100)) $((Y + 101)) click 1; sleep 0.5; }
 empty_space() { xdotool mousemove $((X + 500)) $((Y + 450)); }
+# "导出..." of the first row, from "操作" of the menu bar: a picture of the dialog, then closed.
+export_first() {
+  first_row
+  xdotool mousemove $((X + 140)) $((Y + 8)) click 1
+  sleep 0.5
+  xdotool key Down Down Return
+  sleep 1
+  shot "$1"
+  xdotool key Escape
+  sleep 0.5
+}
 # The viewer of the first authority: Enter on its row.
 first_row
 xdotool key Return
@@ -68,14 +79,7 @@ shot viewer
 xdotool key Escape
 sleep 0.5
 # "导出..." of an authority.
-first_row
-xdotool mousemove $((X + 140)) $((Y + 8)) click 1
-sleep 0.5
-xdotool key Down Down Return
-sleep 1
-shot export-der
-xdotool key Escape
-sleep 0.5
+export_first export-der
 # The personal page's import (the empty space's menu) and export dialogs.
 nav 1
 empty_space
@@ -86,14 +90,7 @@ sleep 1
 shot import-pfx
 xdotool key Escape
 sleep 0.5
-first_row
-xdotool mousemove $((X + 140)) $((Y + 8)) click 1
-sleep 0.5
-xdotool key Down Down Return
-sleep 1
-shot export-pfx
-xdotool key Escape
-sleep 0.5
+export_first export-pfx
 # The other people's page: "导入" → "从文件导入...".
 nav 2
 empty_space
