@@ -1,9 +1,12 @@
 // reg: read and write the registry database of $ORVIK_HOME.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include <orvik/RegFile.h>
 #include <windows.h>
 
 #include "Command.h"
@@ -183,12 +186,36 @@ int remove(const Args& args) {
     return rc == ERROR_SUCCESS ? Ok : fail(args[0] + ": " + errorText(rc));
 }
 
+std::string count(int n, const char* noun) { return std::to_string(n) + " " + noun + (n == 1 ? "" : "s"); }
+
+int importFile(const Args& args) {
+    if (args.size() != 1) return usage("reg-import");
+    const std::string& path = args[0];
+    // Refused before it is read into memory.
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<size_t>(st.st_size) > orvik::kMaxRegFileBytes)
+        return fail(path + ": the file is larger than 64 MiB");
+    std::string bytes;
+    if (!readAll(path, bytes)) return fail(path + ": cannot be read");
+    orvik::RegImportResult result = orvik::importRegFile(bytes);
+    if (!result.ok) return fail(path + ": " + result.error);
+    std::string summary = "imported: " + count(result.keysCreated, "key") + ", " + count(result.valuesWritten, "value");
+    if (result.keysDeleted || result.valuesDeleted)
+        summary += "; deleted: " + count(result.keysDeleted, "key") + ", " + count(result.valuesDeleted, "value");
+    std::printf("%s\n", summary.c_str());
+    for (const std::string& value : result.skipped) std::printf("skipped: %s\n", value.c_str());
+    return Ok;
+}
+
 const bool added = registered({
     {"reg-query", "KEY [VALUE]", "show a key's values and subkeys, or one value (KEY like HKCU\\Software\\Orvikon)",
      query},
     {"reg-set", "KEY VALUE sz|dword|binary DATA", "write a value, creating the key; (default) names the unnamed one",
      set},
     {"reg-delete", "KEY [VALUE]", "delete a value, or a key that has no subkeys", remove},
+    {"reg-import", "FILE.reg",
+     "import a file exported by the Windows registry editor; all or nothing if it is malformed", importFile},
 });
 
 }  // namespace

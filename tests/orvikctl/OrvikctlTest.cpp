@@ -7,6 +7,7 @@
 #include <string>
 
 #include <Encodings.h>
+#include <orvik/CodePage.h>
 
 #include "support/DeploymentValues.h"
 #include "support/HttpServer.h"
@@ -247,4 +248,75 @@ TEST(Orvikctl, LdapSearchFindsAndImportsFromBothDeploymentHosts) {
     EXPECT_EQ(dead.code, 1);
     EXPECT_NE(dead.out.find("no connection to 127.0.0.1:"), std::string::npos) << dead.out;
     EXPECT_EQ(orvikctl("ldap-search").code, 2);
+}
+
+namespace {
+
+// A file as the Windows registry editor saves it: UTF-16LE with a BOM and CRLF.
+std::string regeditFile(const std::string& text) {
+    std::string out = "\xFF\xFE";
+    for (char16_t unit : orvik::utf8ToUtf16(text)) {
+        if (unit == u'\n') out += std::string("\r\0", 2);
+        out.push_back(static_cast<char>(unit & 0xFF));
+        out.push_back(static_cast<char>(unit >> 8));
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(Orvikctl, RegImportedAccountsShowInRegQuery) {
+    orvik::test::TempHome home;
+    orvik::test::TempDir dir;
+    orvik::test::writeFile(dir.file("accounts.reg"), regeditFile(R"reg(Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Microsoft\Internet Account Manager\Accounts\00000001]
+"Account Name"="张三的邮箱"
+"SMTP Server"="smtp.example.com"
+"SMTP Port"=dword:00000019
+"SMTP Certificate"=hex:3a,7f,09,c4,\
+  5e,11
+"Account Folder"=hex(2):25,00,41,00,00,00
+)reg"));
+    CtlResult run = orvikctl("reg-import " + quote(dir.file("accounts.reg")));
+    ASSERT_EQ(run.code, 0);
+    EXPECT_EQ(run.out,
+              "imported: 1 key, 4 values\n"
+              "skipped: HKEY_CURRENT_USER\\Software\\Microsoft\\Internet Account Manager\\Accounts\\00000001\\"
+              "Account Folder (REG_EXPAND_SZ)\n");
+    const std::string key = quote("HKCU\\Software\\Microsoft\\Internet Account Manager\\Accounts\\00000001");
+    CtlResult query = orvikctl("reg-query " + key);
+    ASSERT_EQ(query.code, 0);
+    EXPECT_EQ(query.out,
+              "Account Name\tREG_SZ\t张三的邮箱\n"
+              "SMTP Server\tREG_SZ\tsmtp.example.com\n"
+              "SMTP Port\tREG_DWORD\t0x00000019 (25)\n"
+              "SMTP Certificate\tREG_BINARY\t3a7f09c45e11\n");
+
+    orvik::test::writeFile(dir.file("remove.reg"),
+                           regeditFile("Windows Registry Editor Version 5.00\n\n"
+                                       "[-HKEY_CURRENT_USER\\Software\\Microsoft\\Internet Account Manager]\n"));
+    run = orvikctl("reg-import " + quote(dir.file("remove.reg")));
+    ASSERT_EQ(run.code, 0);
+    EXPECT_EQ(run.out, "imported: 0 keys, 0 values; deleted: 3 keys, 0 values\n");
+    EXPECT_EQ(orvikctl("reg-query " + key).code, 1);
+}
+
+TEST(Orvikctl, RegImportRefusesAMalformedFileWhole) {
+    orvik::test::TempHome home;
+    orvik::test::TempDir dir;
+    const std::string file = dir.file("broken.reg");
+    orvik::test::writeFile(file, regeditFile(R"reg(Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Microsoft\Internet Account Manager\Accounts\00000001]
+"SMTP Server"="smtp.example.com"
+"SMTP Port"=dword:0000001g
+)reg"));
+    CtlResult run = orvikctl("reg-import " + quote(file) + " 2>&1");
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.out.rfind("orvikctl: " + file + ": line 5: ", 0), 0u) << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1);
+    EXPECT_EQ(orvikctl("reg-query " + quote("HKCU\\Software\\Microsoft\\Internet Account Manager")).code, 1);
+    EXPECT_EQ(orvikctl("reg-import " + quote(dir.file("missing.reg"))).code, 1);
+    EXPECT_EQ(orvikctl("reg-import").code, 2);
 }

@@ -35,3 +35,19 @@ TEST(CodePage, LongTextsConvertWhole) {
     EXPECT_EQ(gbk.size(), 2000u * 8);
     EXPECT_EQ(orvik::fromCp936(gbk), text);
 }
+
+TEST(CodePage, ValidUtf8IsToldFromCodePage936Bytes) {
+    struct Row {
+        std::string text;
+        bool valid;
+    } rows[] = {{"", true},
+                {"plain", true},
+                {"张三", true},
+                {"\xF0\x9F\x98\x80", true},
+                {orvik::toCp936("张三"), false},
+                {"\xC0\xAF", false},          // overlong "/"
+                {"\xED\xA0\x80", false},      // a surrogate
+                {"\xF4\x90\x80\x80", false},  // past U+10FFFF
+                {"\xE5\xBC", false}};         // cut short
+    for (const auto& row : rows) EXPECT_EQ(orvik::isValidUtf8(row.text), row.valid) << row.text;
+}

@@ -17,6 +17,10 @@ ORVIK_PLATFORM_API bool utf8ToCp936(std::string_view utf8, std::string& out);
 // substituted.
 ORVIK_PLATFORM_API bool cp936ToUtf8(std::string_view cp936, std::string& out);
 
+// Well-formed UTF-8: no overlong forms, surrogates or values past U+10FFFF. Text that is not is
+// taken to be code page 936 by the readers of outside files.
+ORVIK_PLATFORM_API bool isValidUtf8(std::string_view text);
+
 // UTF-8 and UTF-16 (the platform's wide strings). Malformed input becomes U+FFFD.
 ORVIK_PLATFORM_API std::u16string utf8ToUtf16(std::string_view utf8);
 ORVIK_PLATFORM_API std::string utf16ToUtf8(std::u16string_view utf16);
