@@ -26,6 +26,14 @@ ORVIK_PLATFORM_API void WINAPI SetLastError(DWORD code);
 // ERROR_INSUFFICIENT_BUFFER.
 ORVIK_PLATFORM_API DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 
+typedef INT_PTR(WINAPI* FARPROC)();
+
+// Absolute paths only: a bare or relative name would be looked up in the loader's search path,
+// which is not where Windows looks. ERROR_MOD_NOT_FOUND / ERROR_PROC_NOT_FOUND on failure.
+ORVIK_PLATFORM_API HMODULE WINAPI LoadLibraryA(LPCSTR fileName);
+ORVIK_PLATFORM_API FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
+ORVIK_PLATFORM_API BOOL WINAPI FreeLibrary(HMODULE module);
+
 // FILETIME is UTC; "local" is the TZ of the process.
 ORVIK_PLATFORM_API BOOL WINAPI FileTimeToLocalFileTime(const FILETIME* fileTime, LPFILETIME localTime);
 ORVIK_PLATFORM_API BOOL WINAPI FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime);

@@ -15,4 +15,8 @@ ORVIK_PLATFORM_API std::string homeDir();
 // The folder, created with mode 0700 when missing. False when it cannot be created.
 ORVIK_PLATFORM_API bool ensureHomeDir(std::string& dir);
 
+// The per-user platform database (the registry's hives, the address book's entries), in the
+// folder above, which is created when missing. Empty when it cannot be.
+ORVIK_PLATFORM_API std::string platformDatabasePath();
+
 }  // namespace orvik

@@ -28,4 +28,10 @@ bool ensureHomeDir(std::string& dir) {
     return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+std::string platformDatabasePath() {
+    std::string dir;
+    if (!ensureHomeDir(dir)) return {};
+    return dir + "/registry.db";
+}
+
 }  // namespace orvik

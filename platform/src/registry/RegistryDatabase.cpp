@@ -199,12 +199,11 @@ private:
 };
 
 std::shared_ptr<RegistryDatabase> RegistryDatabase::current(LONG* error) {
-    std::string dir;
-    if (!orvik::ensureHomeDir(dir)) {
+    std::string path = orvik::platformDatabasePath();
+    if (path.empty()) {
         if (error) *error = ERROR_REGISTRY_IO_FAILED;
         return nullptr;
     }
-    std::string path = dir + "/registry.db";
     std::lock_guard guard(registryLock());
     auto& db = cached();
     if (db && db->path() == path) return db;
