@@ -5,6 +5,7 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include <OEAddrBook.h>
 #include <orvik/OpenSslProviders.h>
 #include <windows.h>
 
@@ -100,6 +101,8 @@ int CAssistantApp::main(int argc, char** argv) {
     prepare(app);
     // Where the file managers' menu entries find the assistant.
     profile::write("Common", "InstallDir", QCoreApplication::applicationDirPath().toStdString());
+    // Where the library finds the address book: nothing else on Linux registers it.
+    COEAddrBook::RegisterLibrary(QCoreApplication::applicationDirPath().toStdString());
     CAssistantApp assistant;
     int rc = assistant.start(std::vector<std::string>(argv + 1, argv + argc));
     if (!assistant.started()) return rc;

@@ -9,6 +9,7 @@
 #include <Encodings.h>
 #include <orvik/CodePage.h>
 
+#include "addressbook/WabFixture.h"
 #include "support/DeploymentValues.h"
 #include "support/HttpServer.h"
 #include "support/Slapd.h"
@@ -319,4 +320,97 @@ TEST(Orvikctl, RegImportRefusesAMalformedFileWhole) {
     EXPECT_EQ(orvikctl("reg-query " + quote("HKCU\\Software\\Microsoft\\Internet Account Manager")).code, 1);
     EXPECT_EQ(orvikctl("reg-import " + quote(dir.file("missing.reg"))).code, 1);
     EXPECT_EQ(orvikctl("reg-import").code, 2);
+}
+
+TEST(Orvikctl, ContactsFromAVCardAndTheirCertificates) {
+    orvik::test::TempHome home;
+    orvik::test::TempDir dir;
+    IssuedCert cert = TestPki::instance().issue({.cn = "张三", .email = "zs@example.com"});
+    std::string b64(4 * ((cert.der.size() + 2) / 3) + 1, '\0');
+    int n = 0;
+    base64encoding(cert.der.data(), static_cast<unsigned>(cert.der.size()), b64.data(), &n);
+    b64.resize(static_cast<size_t>(n));
+    orvik::test::writeFile(dir.file("in.vcf"),
+                           "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:张三\r\nN:张;三;;;\r\nEMAIL:zs@example.com\r\n"
+                           "ADR;TYPE=HOME:;;长安街1号;北京;;;\r\nEND:VCARD\r\n"
+                           "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:李四\r\nEMAIL:ls@example.com\r\n"
+                           "KEY;TYPE=X509;ENCODING=b:" +
+                               b64 + "\r\nEND:VCARD\r\n");
+    CtlResult run = orvikctl("vcard-import " + quote(dir.file("in.vcf")));
+    ASSERT_EQ(run.code, 0);
+    EXPECT_EQ(run.out, "imported: 2 contacts, 1 certificates\n");
+
+    // 李四's card carried a certificate for another address: it is kept but not usable.
+    run = orvikctl("contacts");
+    ASSERT_EQ(run.code, 0);
+    EXPECT_NE(run.out.find("张三\tzs@example.com\t-\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("李四\tls@example.com\t"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("(not usable)"), std::string::npos) << run.out;
+
+    std::string spaced;
+    for (unsigned char c : cert.sha1) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%s%02x", spaced.empty() ? "" : " ", c);
+        spaced += hex;
+    }
+    EXPECT_EQ(orvikctl("contact-cert ls@example.com " + quote(spaced)).code, 1);
+    run = orvikctl("contact-cert zs@example.com " + quote(spaced));
+    ASSERT_EQ(run.code, 0);
+    // What another process finds in the book: exactly one default entry with the thumbprint.
+    {
+        orvik::test::WabSession s;
+        ASSERT_TRUE(s.ok());
+        std::string id = s.entryIds().at(0);
+        EXPECT_EQ(
+            s.binaries(id, PR_USER_X509_CERTIFICATE),
+            std::vector<std::string>{std::string("\x20\x00\x08\x00\x01\x00\x00\x00\x22\x00\x18\x00", 12) + cert.sha1});
+        EXPECT_EQ(s.string(id, PR_SURNAME), "张");
+        EXPECT_EQ(s.string(id, PR_HOME_ADDRESS_STREET), "长安街1号");
+    }
+    EXPECT_NE(orvikctl("contacts").out.find("张三\tzs@example.com\t" + spaced + "\n"), std::string::npos);
+    ASSERT_EQ(orvikctl("contact-cert zs@example.com --none").code, 0);
+    {
+        orvik::test::WabSession s;
+        std::string id = s.entryIds().at(0);
+        EXPECT_TRUE(s.binaries(id, PR_USER_X509_CERTIFICATE).empty());
+        EXPECT_EQ(s.string(id, PR_SURNAME), "张");
+    }
+    EXPECT_EQ(orvikctl("contact-cert nobody@example.com --none").code, 1);
+
+    ASSERT_EQ(orvikctl("vcard-export --version 2.1 " + quote(dir.file("out.vcf"))).code, 0);
+    EXPECT_NE(orvik::test::readFile(dir.file("out.vcf")).find("CHARSET=GB2312"), std::string::npos);
+    orvik::test::writeFile(dir.file("bad.vcf"), "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:王五\r\n");
+    run = orvikctl("vcard-import " + quote(dir.file("bad.vcf")) + " 2>&1");
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.out.find("nothing imported"), std::string::npos) << run.out;
+    std::string listed = orvikctl("contacts").out;
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 2);
+}
+
+TEST(Orvikctl, AccountsAndTheirCertificates) {
+    orvik::test::TempHome home;
+    orvik::test::TempDir dir;
+    EXPECT_EQ(orvikctl("accounts").code, 1);
+    IssuedCert me = TestPki::instance().issue({.cn = "我", .email = "me@example.com"});
+    orvik::test::writeFile(dir.file("me.pem"), me.pem);
+    orvik::test::writeFile(dir.file("me.key"), me.keyPem);
+    ASSERT_EQ(orvikctl("import-cert " + quote(dir.file("me.pem")) + " --key " + quote(dir.file("me.key"))).code, 0);
+    const std::string key = quote("HKCU\\software\\Microsoft\\Internet Account Manager\\Accounts\\00000001");
+    ASSERT_EQ(orvikctl("reg-set " + key + " " + quote("SMTP Server") + " sz smtp.example.com").code, 0);
+    ASSERT_EQ(orvikctl("reg-set " + key + " " + quote("Account Name") + " sz 工作").code, 0);
+    EXPECT_EQ(orvikctl("accounts").out, "00000001\t工作\t\t-\t-\n");
+
+    std::string hex;
+    for (unsigned char c : me.sha1) {
+        char h[4];
+        std::snprintf(h, sizeof h, "%s%02x", hex.empty() ? "" : " ", c);
+        hex += h;
+    }
+    CtlResult run = orvikctl("account-cert 工作 --sign " + quote(hex) + " --encrypt " + quote(hex));
+    ASSERT_EQ(run.code, 0) << run.out;
+    EXPECT_EQ(orvikctl("accounts").out, "00000001\t工作\t\t" + hex + "\t" + hex + "\n");
+    ASSERT_EQ(orvikctl("account-cert 00000001 --sign none").code, 0);
+    EXPECT_EQ(orvikctl("accounts").out, "00000001\t工作\t\t-\t" + hex + "\n");
+    EXPECT_EQ(orvikctl("account-cert 00000001 --sign " + quote(std::string(59, 'a'))).code, 1);
+    EXPECT_EQ(orvikctl("account-cert nobody --sign none").code, 1);
 }

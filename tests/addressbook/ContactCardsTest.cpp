@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include <ContactCards.h>
+
+#include "WabFixture.h"
+#include "support/TestPki.h"
+
+using namespace orvik::test;
+
+namespace {
+
+std::string base64(const std::string& der) {
+    static const char* a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < der.size(); i += 3) {
+        unsigned v = static_cast<unsigned char>(der[i]) << 16;
+        if (i + 1 < der.size()) v |= static_cast<unsigned char>(der[i + 1]) << 8;
+        if (i + 2 < der.size()) v |= static_cast<unsigned char>(der[i + 2]);
+        out += a[(v >> 18) & 63];
+        out += a[(v >> 12) & 63];
+        out += i + 1 < der.size() ? a[(v >> 6) & 63] : '=';
+        out += i + 2 < der.size() ? a[v & 63] : '=';
+    }
+    return out;
+}
+
+// Every value a list or dialog shows, for comparing contacts across books.
+std::string describe(CContact& c) {
+    std::vector<COEWABProperty*> fields;
+    c.getFields(fields);
+    std::string out;
+    for (auto* f : fields) {
+        out += f->getStrValue();
+        out += '|';
+        for (int i = 0; i < f->getVSize(); ++i)
+            out += std::string(reinterpret_cast<char*>(f->getVValue(i)->GetBuffer()), f->getVValue(i)->size()) + ',';
+        SYSTEMTIME t = f->getTime();
+        out += std::to_string(t.wYear * 10000 + t.wMonth * 100 + t.wDay) + ';';
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(ContactCards, ImportsCardsWithCertificatesAndExportsThemBack) {
+    TempHome home;
+    setWabPath(ORVIKWAB_PATH);
+    auto cert = TestPki::instance().issue({.cn = "张三", .email = "zs@example.com"});
+    TempDir dir;
+    std::string card =
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:张三\r\nN:张;三;;;\r\n"
+        "EMAIL;TYPE=INTERNET:zs@work.example.com\r\nEMAIL;TYPE=INTERNET,PREF:zs@example.com\r\n"
+        "TEL;TYPE=CELL:13800000000\r\nTEL;TYPE=WORK,VOICE:010-1234\r\n"
+        "ADR;TYPE=WORK:;;长安街1号;北京;;100000;中国\r\nORG:示例公司;研发部\r\nTITLE:工程师\r\n"
+        "NOTE:第一行\\n第二行\r\nBDAY:1980-04-15\r\nKEY;TYPE=X509;ENCODING=b:" +
+        base64(cert.der) +
+        "\r\nEND:VCARD\r\nBEGIN:VCARD\r\nVERSION:4.0\r\nFN:Li Si\r\n"
+        "EMAIL:ls@example.com\r\nEND:VCARD\r\n";
+    writeFile(dir.file("in.vcf"), card);
+
+    COEAddrBook book;
+    COtherCertStore store;
+    CContactCards::Result result;
+    ASSERT_EQ(CContactCards::Import(dir.file("in.vcf"), book, store, result), 0) << result.error;
+    EXPECT_EQ(result.imported, 2);
+    EXPECT_EQ(result.certificates, 1);
+    // Importing the same file again adds nothing.
+    ASSERT_EQ(CContactCards::Import(dir.file("in.vcf"), book, store, result), 0);
+    EXPECT_EQ(result.imported, 0);
+    EXPECT_EQ(result.duplicates, 2);
+
+    ASSERT_EQ(book.GetContacts(), 0);
+    ASSERT_EQ(book.GetContactCount(), 2);
+    CContact* zs = book.getContact(0);
+    EXPECT_EQ(zs->getEmail(), "zs@example.com");
+    EXPECT_STREQ(zs->findField(PR_MOBILE_TELEPHONE_NUMBER)->getStrValue(), "13800000000");
+    EXPECT_STREQ(zs->findField(PR_BUSINESS_ADDRESS_CITY)->getStrValue(), "北京");
+    EXPECT_STREQ(zs->findField(PR_DEPARTMENT_NAME)->getStrValue(), "研发部");
+    EXPECT_STREQ(zs->findField(PR_COMMENT)->getStrValue(), "第一行\n第二行");
+    ASSERT_EQ(store.OpenCertStore(), 0);
+    ASSERT_NE(zs->getDefaultCert(&store), nullptr);
+
+    std::vector<std::string> before;
+    for (CContact* c : book.getContacts()) before.push_back(describe(*c));
+    for (auto version : {CVCard::V21, CVCard::V30, CVCard::V40}) {
+        ASSERT_EQ(CContactCards::Export(dir.file("out.vcf"), book, store, version), 0);
+        TempHome fresh;
+        setWabPath(ORVIKWAB_PATH);
+        COEAddrBook other;
+        COtherCertStore otherStore;
+        ASSERT_EQ(CContactCards::Import(dir.file("out.vcf"), other, otherStore, result), 0) << result.error;
+        ASSERT_EQ(other.GetContacts(), 0);
+        std::vector<std::string> after;
+        for (CContact* c : other.getContacts()) after.push_back(describe(*c));
+        EXPECT_EQ(after, before) << "version " << version;
+        ASSERT_EQ(otherStore.OpenCertStore(), 0);
+        EXPECT_NE(other.getContact(0)->getDefaultCert(&otherStore), nullptr) << "version " << version;
+    }
+}
+
+TEST(ContactCards, ADamagedFileImportsNothing) {
+    TempHome home;
+    setWabPath(ORVIKWAB_PATH);
+    TempDir dir;
+    writeFile(dir.file("bad.vcf"),
+              "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:好的\r\nEMAIL:ok@example.com\r\nEND:VCARD\r\n"
+              "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:截断\r\n");
+    COEAddrBook book;
+    COtherCertStore store;
+    CContactCards::Result result;
+    EXPECT_EQ(CContactCards::Import(dir.file("bad.vcf"), book, store, result), 8);
+    EXPECT_NE(result.error.find("line"), std::string::npos) << result.error;
+    ASSERT_EQ(book.GetContacts(), 0);
+    EXPECT_EQ(book.GetContactCount(), 0);
+    EXPECT_EQ(CContactCards::Import(dir.file("missing.vcf"), book, store, result), 3);
+}
