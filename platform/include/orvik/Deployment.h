@@ -25,6 +25,13 @@ inline constexpr const char* kHomePage = "HomePage";
 inline constexpr const char* kProblemReport = "ProblemReport";
 inline constexpr const char* kServiceSite = "ServiceSite";
 inline constexpr const char* kUpdateHost = "UpdateHost";
+// The update server's folder of this build's files (its list names Linux programs), and where the
+// list's "sys" files go (empty: the program folder, where the programs load their libraries from).
+inline constexpr const char* kUpdatePath = "UpdatePath";
+inline constexpr const char* kSystemDir = "SystemDir";
+// Seconds the update list and existence checks may take in all, so a dead server cannot hold up
+// the assistant's start.
+inline constexpr const char* kUpdateTimeout = "UpdateTimeout";
 
 // The registry's value when it holds one, else the default; empty for an unknown name.
 ORVIK_PLATFORM_API std::string text(const char* name);

@@ -17,12 +17,19 @@ struct Default {
 };
 
 constexpr Default kDefaults[] = {
-    {kDirectoryHost1, "ldap.orvikon.cn"}, {kDirectoryHost2, "dir.orvikon.cn"}, {kDirectoryBase, "dc=orvikon,dc=cn"},
-    {kDirectoryConnectTimeout, "10"},     {kDirectoryTimeout, "30"},           {kDirectorySizeLimit, "200"},
+    {kDirectoryHost1, "ldap.orvikon.cn"},
+    {kDirectoryHost2, "dir.orvikon.cn"},
+    {kDirectoryBase, "dc=orvikon,dc=cn"},
+    {kDirectoryConnectTimeout, "10"},
+    {kDirectoryTimeout, "30"},
+    {kDirectorySizeLimit, "200"},
     {kHomePage, "https://www.orvikon.cn/"},
     {kProblemReport, "support@orvikon.cn"},
     {kServiceSite, "https://ca.orvikon.cn/"},
     {kUpdateHost, "update.orvikon.cn"},
+    {kUpdatePath, "/products/applications/assistant/update/linux/"},
+    {kSystemDir, ""},
+    {kUpdateTimeout, "30"},
 };
 
 const char* defaultOf(const char* name) {
