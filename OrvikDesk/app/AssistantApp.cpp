@@ -19,6 +19,7 @@
 #include "frame/MainFrame.h"
 #include "pages/LifecyclePanel.h"
 #include "pages/SecureFilePage.h"
+#include "services/UpdateCheck.h"
 #include "ui/Artwork.h"
 #include "ui/CommandIds.h"
 #include "ui/MessageBoxFacade.h"
@@ -83,6 +84,8 @@ int CAssistantApp::start(const std::vector<std::string>& args) {
         return 1;
     }
     CMainFrame* frame = frame_.get();
+    frame_->setCommandHandler(cmd::CheckForUpdates, [frame] { updates::checkFromMenu(frame); });
+    frame_->setStartupUpdateCheck([] { updates::checkAtStartup(); });
     frame_->setCommandHandler(cmd::ChangeBackupPassword, [frame] { CChangeBackupPasswordDialog(frame).exec(); });
     frame_->setCommandHandler(cmd::Configuration, [frame] {
         // Confirmed settings may name another service site: the web page goes to it.

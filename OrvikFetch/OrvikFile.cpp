@@ -1,0 +1,3 @@
+#include "OrvikFile.h"
+
+OrvikFile::~OrvikFile() = default;

@@ -1,0 +1,3 @@
+#include "Config.h"
+
+Config::~Config() = default;
