@@ -414,3 +414,37 @@ TEST(Orvikctl, AccountsAndTheirCertificates) {
     EXPECT_EQ(orvikctl("account-cert 00000001 --sign " + quote(std::string(59, 'a'))).code, 1);
     EXPECT_EQ(orvikctl("account-cert nobody --sign none").code, 1);
 }
+
+TEST(Orvikctl, UpdateCommandsReadListsAndFetchWholeFiles) {
+    orvik::test::TempHome home;
+    orvik::test::TempDir dir;
+    orvik::test::HttpServer server;
+    const std::string list = orvik::toCp936(
+        "<?xml version=\"1.0\" encoding=\"gb2312\"?>\n<Orvikon><UpdateDate>2026-12-01</UpdateDate>"
+        "<OrvikDesk><Name>证书助手</Name><Description>说明</Description><Version>2.0</Version><UpdateFileList>"
+        "<File id=\"1\"><FileName>工具.so</FileName><FileVersion>2.0</FileVersion><FilePath>sys</FilePath>"
+        "<FileSize>4</FileSize></File></UpdateFileList></OrvikDesk></Orvikon>\n");
+    orvik::test::writeFile(dir.file("FileList.xml"), list);
+    CtlResult shown = orvikctl("filelist " + quote(dir.file("FileList.xml")));
+    EXPECT_EQ(shown.code, 0);
+    EXPECT_EQ(shown.out, "OrvikDesk\t证书助手\t2.0\t说明\n\t工具.so\t2.0\tsys\t-\t4\t-\n");
+
+    const std::string host = "127.0.0.1:" + std::to_string(server.port());
+    server.set("/u//FileList.xml", list);
+    server.set("/cut", orvik::test::HttpResponse{.body = "abc", .headers = {{"Content-Length", "10"}}});
+    EXPECT_EQ(orvikctl("update-get /u//FileList.xml " + quote(dir.file("got")) + " --host " + host).code, 0);
+    EXPECT_EQ(orvik::test::readFile(dir.file("got")), list);
+    EXPECT_EQ(orvikctl("update-get /cut " + quote(dir.file("cut")) + " --host " + host).code, 1);
+    EXPECT_FALSE(orvik::test::fileExists(dir.file("cut")));
+    EXPECT_FALSE(orvik::test::fileExists(dir.file("cut.part")));
+
+    // The same list installed: nothing newer, the run ended.
+    CtlResult check = orvikctl("update-check --dir " + quote(dir.path()) + " --host " + host + " --path /u/");
+    EXPECT_EQ(check.code, 0);
+    EXPECT_EQ(check.out, "101\tno update available\n");
+    CtlResult status = orvikctl("update-status --dir " + quote(dir.path()));
+    EXPECT_NE(status.out.find("CurrentOperation\t0\n"), std::string::npos) << status.out;
+    EXPECT_NE(status.out.find("ServerPath\t/u/\n"), std::string::npos) << status.out;
+    server.stop();
+    EXPECT_EQ(orvikctl("update-check --dir " + quote(dir.path()) + " --host " + host + " --path /u/").code, 1);
+}
