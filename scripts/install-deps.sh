@@ -15,8 +15,8 @@ packages=(
   fonts-wqy-microhei tzdata openssl
   # tests: the file managers' entries are checked with their formats' own validators
   desktop-file-utils libxml2-utils
-  # tests: an HTTP server on the loopback address
-  python3
+  # tests: an HTTP server on the loopback address; an independent reader of compound files
+  python3 python3-olefile
 )
 
 missing=()
