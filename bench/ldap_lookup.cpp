@@ -1,8 +1,6 @@
 // 500 directory lookups through CLdapCert (a connection, a bind and a search each) against a
 // slapd holding 5,000 entries, reported against the same 500 searches made raw with
 // ldap_search_ext_s on one bound connection in the same run.
-#include <ldap.h>
-
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -10,6 +8,7 @@
 
 #include <LdapCert.h>
 
+#include "RawLdap.h"
 #include "support/DeploymentValues.h"
 #include "support/Slapd.h"
 #include "support/TempHome.h"
@@ -39,27 +38,9 @@ size_t ours(const std::string& host) {
 }
 
 size_t raw(const std::string& host) {
-    size_t found = 0;
-    LDAP* ld = nullptr;
-    ldap_initialize(&ld, ("ldap://" + host).c_str());
-    int version = LDAP_VERSION3;
-    ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
-    berval none{0, nullptr};
-    ldap_sasl_bind_s(ld, "", LDAP_SASL_SIMPLE, &none, nullptr, nullptr, nullptr);
-    for (int i = 0; i < kLookups; ++i) {
-        std::string filter = "(mail=*" + mailOf(i * (kEntries / kLookups)) + "*)";
-        LDAPMessage* result = nullptr;
-        ldap_search_ext_s(ld, "dc=orvikon,dc=test", LDAP_SCOPE_SUBTREE, filter.c_str(), nullptr, 0, nullptr, nullptr,
-                          nullptr, 200, &result);
-        for (LDAPMessage* e = ldap_first_entry(ld, result); e; e = ldap_next_entry(ld, e)) {
-            berval** values = ldap_get_values_len(ld, e, "userCertificate;binary");
-            found += static_cast<size_t>(ldap_count_values_len(values));
-            ldap_value_free_len(values);
-        }
-        ldap_msgfree(result);
-    }
-    ldap_unbind_ext_s(ld, nullptr, nullptr);
-    return found;
+    std::vector<std::string> emails;
+    for (int i = 0; i < kLookups; ++i) emails.push_back(mailOf(i * (kEntries / kLookups)));
+    return bench::rawSearches(host, "dc=orvikon,dc=test", emails);
 }
 
 }  // namespace

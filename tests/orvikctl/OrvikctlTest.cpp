@@ -4,12 +4,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include <Encodings.h>
 #include <orvik/CodePage.h>
 
 #include "addressbook/WabFixture.h"
+#include "crypt/FoxmailFixture.h"
 #include "support/DeploymentValues.h"
 #include "support/HttpServer.h"
 #include "support/Slapd.h"
@@ -447,4 +449,56 @@ TEST(Orvikctl, UpdateCommandsReadListsAndFetchWholeFiles) {
     EXPECT_NE(status.out.find("ServerPath\t/u/\n"), std::string::npos) << status.out;
     server.stop();
     EXPECT_EQ(orvikctl("update-check --dir " + quote(dir.path()) + " --host " + host + " --path /u/").code, 1);
+}
+
+TEST(Orvikctl, FoxmailAccountsContactsAndTheirBatch) {
+    orvik::test::TempHome home;
+    orvik::test::TempDir temp;
+    const std::string dir = temp.path() + "/Foxmail";
+    std::filesystem::create_directories(dir + "/mail/zhang");
+    std::filesystem::create_directories(dir + "/Address");
+    orvik::test::writeVer30(dir + "/accounts.cfg", "accounts.cfg",
+                            orvik::test::foxAccountList({{"张三", "C:\\Foxmail\\mail\\zhang\\"}}));
+    const std::string info = "MailAddress=zhang@example.cn\r\nSignCertHash=\r\nSMTPHost=smtp.example.cn\r\n";
+    orvik::test::writeVer30(dir + "/mail/zhang/Account.stg", "AccInfo.cfg", info);
+    orvik::test::writeFoxBook(
+        dir, "Default", {{.name = "王五", .email = "wang@example.cn"}, {.name = "赵六", .email = "zhao@example.cn"}},
+        {"Emails: wang@example.cn\r\nNotes: n\r\n", "Emails: zhao@example.cn\r\n"});
+
+    EXPECT_EQ(orvikctl("foxmail --path " + quote(dir)).code, 0);
+    CtlResult accounts = orvikctl("foxmail accounts");
+    EXPECT_EQ(accounts.code, 0);
+    EXPECT_EQ(accounts.out, dir + "/mail/zhang/Account.stg\t张三\tzhang@example.cn\t-\n");
+
+    auto signer = TestPki::instance().issue({.cn = "张三", .email = "zhang@example.cn", .keyUsage = 0xC0});
+    TestPki::save(temp.file("me.pem"), signer.pem);
+    TestPki::save(temp.file("me.key"), signer.keyPem);
+    CtlResult imported = orvikctl("import-cert " + quote(temp.file("me.pem")) + " --key " + quote(temp.file("me.key")));
+    ASSERT_EQ(imported.code, 0);
+    std::string thumb = imported.out.substr(0, imported.out.find_first_of("\t\n"));
+    EXPECT_EQ(orvikctl("foxmail set-sign 张三 " + quote(thumb)).code, 0);
+    std::string stream = orvik::test::ver30Stream(dir + "/mail/zhang/Account.stg", "AccInfo.cfg");
+    ASSERT_EQ(stream.find("SignCertHash="), 30u);
+    EXPECT_EQ(stream.substr(43 + 49, 2), "\r\n") << "a grouped thumbprint of 49 characters";
+    EXPECT_EQ(stream.substr(0, 43) + stream.substr(43 + 49), info);
+
+    // The directory has wang's own certificate and one of another address that contains zhao's.
+    auto wang = TestPki::instance().issue({.cn = "王五", .email = "wang@example.cn", .keyUsage = 0x30});
+    auto other = TestPki::instance().issue({.cn = "其他", .email = "xzhao@example.cn", .keyUsage = 0x30});
+    orvik::test::Slapd slapd({.defaultSearchBase = true,
+                              .entries = {{.cn = "王五", .mail = "wang@example.cn", .certificates = {wang.der}},
+                                          {.cn = "其他", .mail = "xzhao@example.cn", .certificates = {other.der}}}});
+    orvik::test::setDeploymentValue("DirectoryHost1", slapd.host());
+    CtlResult batch = orvikctl("batch --foxmail --auto");
+    EXPECT_EQ(batch.code, 0);
+    EXPECT_NE(batch.out.find("wang@example.cn\t1\tassigned "), std::string::npos) << batch.out;
+    EXPECT_NE(batch.out.find("zhao@example.cn\t1\tnot assigned"), std::string::npos) << batch.out;
+    EXPECT_NE(batch.out.find("1 of 2 contacts configured"), std::string::npos) << batch.out;
+    CtlResult contacts = orvikctl("foxmail contacts");
+    EXPECT_NE(contacts.out.find("王五\twang@example.cn\t1\t"), std::string::npos) << contacts.out;
+    EXPECT_NE(contacts.out.find("赵六\tzhao@example.cn\t0\t-"), std::string::npos) << contacts.out;
+
+    // A second run offers only the contact still without one.
+    CtlResult again = orvikctl("batch --foxmail --auto");
+    EXPECT_NE(again.out.find("0 of 1 contacts configured"), std::string::npos) << again.out;
 }
