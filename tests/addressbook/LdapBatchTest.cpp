@@ -157,6 +157,26 @@ TEST_F(Batch, StoppingMidRunKeepsWhatWasDone) {
     EXPECT_EQ(stopped.applied + rest.applied, 4);
 }
 
+TEST_F(Batch, TheWholeBatchUsesOneBoundConnection) {
+    Slapd slapd({.defaultSearchBase = true, .entries = directoryFor(10)});
+    pointAt(slapd);
+    std::vector<std::string> emails;
+    for (int i = 0; i < 10; ++i) emails.push_back(addressOf(i));
+    CLdapBatch batch;
+    std::atomic<bool> stop{false};
+    size_t calls = 0;
+    ASSERT_EQ(batch.Search(emails, stop, [&](size_t, CLdapBatch::Found) { ++calls; }), 0);
+    EXPECT_EQ(calls, 10u);
+    auto count = [&](const std::string& what) {
+        size_t n = 0;
+        const std::string log = slapd.log();
+        for (size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count(" BIND "), 1u) << slapd.log();
+    EXPECT_EQ(count(" SRCH "), 10u) << slapd.log();
+}
+
 TEST_F(Batch, WithoutAutomaticChoiceNothingIsAssigned) {
     Slapd slapd({.defaultSearchBase = true, .entries = directoryFor(5)});
     pointAt(slapd);
