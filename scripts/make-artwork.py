@@ -502,6 +502,38 @@ def draw_certificate(size, expired=False):
     return draw
 
 
+def draw_mail_image(size, kind):
+    """The mail page's pictures, drawn on a 24-unit grid: 0 a contact, 1 a contact with its
+    certificate, 2 a mail account, 3 an address book."""
+    k = size / 24
+
+    def at(shape):
+        return place(shape, 0, 0, k)
+
+    def draw(c):
+        ink = gradient(0, 0, 0, size, [(0, BRIGHT), (1, DEEP)])
+        if kind in (0, 1):
+            who = at(person(10, 2.5, 1.15))
+            if kind == 0:
+                c.fill(who, ink)
+                return
+            badge = at(circle(17.5, 16.5, 5.6))
+            c.fill(subtract(who, grow(badge, 1.2 * k)), ink)
+            c.fill(badge, rgb("#C0392B"))
+            c.fill(at(outline(circle(17.5, 16.5, 3.2), 1.3)), WHITE, 0.9)
+        elif kind == 2:
+            env = at(rrect(1.5, 5, 22.5, 19.5, 2))
+            c.fill(env, gradient(0, 5 * k, 0, 19.5 * k, [(0, WHITE), (1, PALE)]))
+            c.fill(at(outline(rrect(1.5, 5, 22.5, 19.5, 2), 1.2)), BLUE)
+            c.fill(at(polyline([(2.5, 6.2), (12, 13.2), (21.5, 6.2)], 1.4)), BLUE)
+        else:
+            cover = at(rrect(4, 1.5, 21, 22.5, 1.8))
+            c.fill(cover, ink)
+            c.fill(at(rrect(4, 1.5, 7, 22.5, 1.2)), DEEP)
+            c.fill(at(person(14, 6, 0.75)), WHITE, 0.92)
+    return draw
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     render("bmp131", 16, 16, draw_background)
@@ -526,6 +558,9 @@ def main():
     render("icon257", 32, 32, draw_certificate(32))
     render("icon256", 16, 16, draw_certificate(16, expired=True))
     render("icon258", 32, 32, draw_certificate(32, expired=True))
+    for kind in range(4):
+        render("icon267_%d" % kind, 16, 16, draw_mail_image(16, kind))
+        render("icon270_%d" % kind, 32, 32, draw_mail_image(32, kind))
 
 
 if __name__ == "__main__":

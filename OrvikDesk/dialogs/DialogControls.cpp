@@ -4,17 +4,47 @@
 #include <QDialog>
 #include <QGroupBox>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <string>
 
 #include <openssl/crypto.h>
 
 #include <winuser.h>
 
+#include "DigitalCertificate.h"
 #include "ui/MessageBoxFacade.h"
 
 namespace orvikdesk::controls {
+
+namespace {
+
+class EmptyClickClears : public QObject {
+public:
+    explicit EmptyClickClears(QTreeWidget* list) : QObject(list), list_(list) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonPress) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (!list_->indexAt(mouse->position().toPoint()).isValid()) {
+                list_->clearSelection();
+                list_->setCurrentItem(nullptr);
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QTreeWidget* list_;
+};
+
+}  // namespace
+
+const QString kDefaultMarker = QStringLiteral(" (默认证书)");
 
 QLineEdit* edit(QWidget* parent, int id, bool masked) {
     auto* e = new QLineEdit(parent);
@@ -69,6 +99,39 @@ Secret::~Secret() { OPENSSL_cleanse(text_.data(), text_.size()); }
 bool fileExists(const QString& path) {
     QFileInfo info(path);
     return !path.isEmpty() && info.exists() && info.isFile();
+}
+
+QTreeWidget* reportList(QWidget* parent, int id, const QStringList& columns, const QList<int>& widths) {
+    auto* list = new QTreeWidget(parent);
+    list->setObjectName(QString::number(id));
+    list->setRootIsDecorated(false);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setAllColumnsShowFocus(true);
+    list->setIconSize(QSize(16, 16));
+    list->setHeaderLabels(columns);
+    for (int c = 0; c < widths.size() && c < columns.size(); ++c) list->header()->resizeSection(c, widths[c]);
+    list->viewport()->installEventFilter(new EmptyClickClears(list));
+    return list;
+}
+
+int selectedRow(const QTreeWidget* list) {
+    const QList<QTreeWidgetItem*> items = list->selectedItems();
+    return items.isEmpty() ? -1 : list->indexOfTopLevelItem(items.first());
+}
+
+QString displayName(CDigitalCertificate& certificate) {
+    std::string name;
+    certificate.getDisplayName(name);
+    return QString::fromStdString(name);
+}
+
+std::unique_ptr<CDigitalCertificate> copyOf(const CDigitalCertificate* certificate) {
+    return certificate ? std::make_unique<CDigitalCertificate>(*certificate) : nullptr;
+}
+
+QString certRowText(CDigitalCertificate& certificate, bool isDefault) {
+    return isDefault ? displayName(certificate) + kDefaultMarker : displayName(certificate);
 }
 
 }  // namespace orvikdesk::controls

@@ -2,15 +2,20 @@
 // "确定"/"取消" row, and the program's message box with its caption.
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
+#include <memory>
 #include <string>
 
+class CDigitalCertificate;
 class QBoxLayout;
 class QDialog;
 class QGroupBox;
 class QLayout;
 class QLineEdit;
 class QPushButton;
+class QTreeWidget;
 class QWidget;
 
 namespace orvikdesk::controls {
@@ -32,6 +37,20 @@ QGroupBox* group(QWidget* parent, const QString& title, QLayout* body);
 // "确定" (1) and "取消" (2) at the right of a row; "确定" is the default button. Cancel rejects,
 // OK is for the caller to connect.
 QPushButton* addOkCancel(QDialog* dialog, QBoxLayout* layout, const QString& okText = QStringLiteral("确定"));
+
+// A report list named `id`: whole rows, one selected at a time, the certificate icon's size, and
+// a press outside the rows selects none.
+QTreeWidget* reportList(QWidget* parent, int id, const QStringList& columns, const QList<int>& widths);
+// The selected row of a report list; -1 when none.
+int selectedRow(const QTreeWidget* list);
+
+// The name lists show for a certificate: its display name.
+QString displayName(CDigitalCertificate& certificate);
+// A copy the caller owns; null for null.
+std::unique_ptr<CDigitalCertificate> copyOf(const CDigitalCertificate* certificate);
+// A list row's text for a certificate, with " (默认证书)" after the default one.
+QString certRowText(CDigitalCertificate& certificate, bool isDefault);
+extern const QString kDefaultMarker;
 
 // A message box owned by `owner` with the caption "证书助手" (or `caption`): the answer.
 int message(QWidget* owner, const char* text, unsigned type, const char* caption = "证书助手");

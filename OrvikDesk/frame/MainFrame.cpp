@@ -18,9 +18,9 @@
 #include "frame/OrvikPanelTray.h"
 #include "pages/CaCertPage.h"
 #include "pages/LifecyclePanel.h"
+#include "pages/MailPage.h"
 #include "pages/MyCertPage.h"
 #include "pages/OtherCertPage.h"
-#include "pages/PendingPage.h"
 #include "pages/SecureFilePage.h"
 #include "services/Shell.h"
 #include "ui/Artwork.h"
@@ -76,6 +76,9 @@ const std::map<int, int>& fixedCommands() {
         {cmd::MailOpen, 4},       {cmd::MailConfigure, 4},
         {cmd::MailRefresh, 4},    {cmd::MailBack, 4},
         {cmd::BatchConfigure, 4}, {cmd::BatchConfigureMain, 4},
+        {cmd::MailLargeIcons, 4}, {cmd::MailSmallIcons, 4},
+        {cmd::MailDetails, 4},    {cmd::ImportVCard, 4},
+        {cmd::FoxmailFolder, 4},
     };
     return table;
 }
@@ -100,10 +103,10 @@ CPage* CMainFrame::defaultPage(int index, QWidget* parent) {
     case 1: return new CMyCertPage(parent);
     case 2: return new COtherCertPage(parent);
     case 3: return new CCaCertPage(parent);
+    case 4: return new CMailPage(parent);
     case 5: return new CSecureFilePage(parent);
-    default: break;
+    default: return nullptr;
     }
-    return new CPendingPage(kItems[index].idd, QString::fromUtf8(kItems[index].title), parent);
 }
 
 bool CMainFrame::create() {

@@ -13,4 +13,11 @@ QPixmap bitmap(int id) { return QPixmap(QString(":/art/bmp%1.png").arg(id)); }
 
 QIcon icon(int id) { return QIcon(QString(":/art/icon%1.png").arg(id)); }
 
+QIcon listImage(int smallId, int largeId, int index) {
+    QIcon image;
+    image.addFile(QString(":/art/icon%1_%2.png").arg(smallId).arg(index));
+    image.addFile(QString(":/art/icon%1_%2.png").arg(largeId).arg(index));
+    return image;
+}
+
 }  // namespace orvikdesk::artwork

@@ -11,5 +11,7 @@ void init();
 
 QPixmap bitmap(int id);  // ":/art/bmp<id>.png"; a null pixmap for an unknown id
 QIcon icon(int id);      // ":/art/icon<id>.png"
+// Picture `index` of a pair of image lists, small and large: ":/art/icon<id>_<index>.png".
+QIcon listImage(int smallId, int largeId, int index);
 
 }  // namespace orvikdesk::artwork

@@ -24,6 +24,10 @@ enum : int {
     HelpFile = 32802,
     ImportFromLdap = 32807,
     CheckForUpdates = 32810,
+    // The mail page's own view items, beside the menu bar's.
+    MailLargeIcons = 32813,
+    MailSmallIcons = 32814,
+    MailDetails = 32815,
     Encrypt = 32817,
     Decrypt = 32818,
     MailOpen = 32819,
@@ -37,6 +41,9 @@ enum : int {
     BatchConfigureMain = 32838,
     // The thumbprint of the selected certificate to the clipboard; the program's own command.
     CopyThumbprint = 33001,
+    // Contacts from a vCard file into the address book, and Foxmail's folder chosen by hand.
+    ImportVCard = 33002,
+    FoxmailFolder = 33003,
     AppAbout = 57664,
     AppExit = 57665,
     TrayHelp = 57667,

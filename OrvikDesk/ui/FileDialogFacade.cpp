@@ -34,6 +34,13 @@ QString ask(QWidget* owner, FileDialogFacade::Kind kind, const QString& defaultS
     }
     QFileDialog dialog(owner);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
+    if (kind == FileDialogFacade::Kind::Folder) {
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+        dialog.setWindowTitle(filter);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+        return dialog.selectedFiles().first();
+    }
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setAcceptMode(kind == FileDialogFacade::Kind::Open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     dialog.setFileMode(kind == FileDialogFacade::Kind::Open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
@@ -69,6 +76,9 @@ QString FileDialogFacade::open(QWidget* owner, const QString& defaultSuffix, con
 QString FileDialogFacade::save(QWidget* owner, const QString& defaultSuffix, const QString& filter) {
     return ask(owner, Kind::Save, defaultSuffix, filter);
 }
+
+// The title travels as the filter: what a headless test sees of the question.
+QString FileDialogFacade::folder(QWidget* owner, const QString& title) { return ask(owner, Kind::Folder, {}, title); }
 
 void FileDialogFacade::setHeadless(bool headless) {
     std::lock_guard guard(state().lock);

@@ -11,7 +11,7 @@ namespace orvikdesk {
 
 class FileDialogFacade {
 public:
-    enum class Kind { Open, Save };
+    enum class Kind { Open, Save, Folder };
     struct Asked {
         Kind kind = Kind::Open;
         QString defaultSuffix, filter;
@@ -21,6 +21,8 @@ public:
     // the user cancelled. The Save dialog asks no overwrite question: the callers ask their own.
     static QString open(QWidget* owner, const QString& defaultSuffix, const QString& filter);
     static QString save(QWidget* owner, const QString& defaultSuffix, const QString& filter);
+    // An existing folder, under the title; empty when cancelled.
+    static QString folder(QWidget* owner, const QString& title);
 
     static void setHeadless(bool headless);
     static void setNextAnswer(const QString& path);

@@ -36,6 +36,16 @@ std::vector<Item> noItemItems(std::vector<Item> first) {
     return first;
 }
 
+// The mail page's "查看" items carry ids of their own.
+Item mailViewItems() {
+    return {"查看",
+            0,
+            {{"大图标", cmd::MailLargeIcons},
+             {"小图标", cmd::MailSmallIcons},
+             {"列表", cmd::List},
+             {"详细信息", cmd::MailDetails}}};
+}
+
 const std::vector<Resource>& resources() {
     static const std::vector<Resource> all = {
         {153,
@@ -101,6 +111,31 @@ const std::vector<Resource>& resources() {
               {"列表", cmd::List},
               {"详细信息", cmd::Details}}},
             {"帮助", cmd::PageHelp}}}}},
+        {238, {{"邮件", 0, {{"打开", cmd::MailOpen}, {nullptr, 0}, {"帮助", cmd::PageHelp}}}}},
+        {239, {{"邮件", 0, {mailViewItems(), {nullptr, 0}, {"帮助", cmd::PageHelp}}}}},
+        {240,
+         {{"邮件",
+           0,
+           {{"配置", cmd::MailConfigure},
+            {nullptr, 0},
+            {"刷新...", cmd::MailRefresh},
+            {"返回", cmd::MailBack},
+            {nullptr, 0},
+            {"帮助", cmd::PageHelp}}}}},
+        {241,
+         {{"邮件",
+           0,
+           {{"批量配置加密证书", cmd::BatchConfigure},
+            {nullptr, 0},
+            {"从vCard文件导入联系人...", cmd::ImportVCard},
+            {"设置Foxmail目录...", cmd::FoxmailFolder},
+            {nullptr, 0},
+            mailViewItems(),
+            {"刷新...", cmd::MailRefresh},
+            {"返回", cmd::MailBack},
+            {nullptr, 0},
+            {"帮助", cmd::PageHelp}}}}},
+        {269, {{"配置加密证书", 0, {{"批量配置加密证书", cmd::BatchConfigureMain}, {"打开", cmd::MailOpen}}}}},
         {175,
          {{"托盘",
            0,

@@ -1,0 +1,199 @@
+#include "dialogs/LdapBatchDialog.h"
+
+#include <QGroupBox>
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <memory>
+
+#include <winuser.h>
+
+#include "DigitalCertificate.h"
+#include "dialogs/DialogControls.h"
+#include "ui/Artwork.h"
+
+namespace orvikdesk {
+
+CDlgLdapBatchCon::CDlgLdapBatchCon(std::vector<CLdapBatch::Candidate>& candidates, Mode mode, QWidget* parent)
+    : QDialog(parent), candidates_(candidates), mode_(mode) {
+    setObjectName(QString("IDD%1").arg(IDD));
+    setWindowTitle(QStringLiteral("批量配置"));
+    auto* layout = new QVBoxLayout(this);
+
+    auto* people = new QVBoxLayout;
+    contacts_ =
+        controls::reportList(this, IDC_CONTACTS, {QStringLiteral("姓名"), QStringLiteral("电子邮件地址")}, {150, 200});
+    contacts_->setMinimumSize(380, 150);
+    people->addWidget(contacts_);
+    auto* busy = new QHBoxLayout;
+    animation_ = new QProgressBar(this);
+    animation_->setObjectName(QString::number(IDC_ANIMATION));
+    animation_->setRange(0, 0);
+    animation_->setTextVisible(false);
+    animation_->setMaximumWidth(120);
+    searchingText_ = new QLabel(QStringLiteral("正在查找LDAP，请稍候..."), this);
+    searchingText_->setObjectName(QString::number(IDC_SEARCHING));
+    busy->addWidget(animation_);
+    busy->addWidget(searchingText_, 1);
+    people->addLayout(busy);
+    layout->addWidget(controls::group(this, QStringLiteral("联系人列表"), people));
+
+    auto* certs = new QGridLayout;
+    address_ = new QLabel(this);
+    address_->setObjectName(QString::number(IDC_ADDRESS));
+    certs_ = controls::reportList(this, IDC_CERTS, {QStringLiteral("姓名"), QStringLiteral("截止日期")}, {240, 2});
+    certs_->setMinimumHeight(100);
+    view_ = controls::button(this, IDC_VIEW, QStringLiteral("查看证书"));
+    setDefault_ = controls::button(this, IDC_SET_DEFAULT, QStringLiteral("设为默认值"));
+    certs->addWidget(address_, 0, 0, 1, 2);
+    certs->addWidget(certs_, 1, 0, 3, 1);
+    certs->addWidget(view_, 1, 1);
+    certs->addWidget(setDefault_, 2, 1);
+    certs->setRowStretch(3, 1);
+    layout->addWidget(controls::group(this, QStringLiteral("设置默认证书"), certs));
+
+    auto* options = new QVBoxLayout;
+    auto_ = new QCheckBox(QStringLiteral("自动为搜索到仅有一个证书的联系人配置证书 "), this);
+    auto_->setObjectName(QString::number(IDC_AUTO));
+    options->addWidget(auto_);
+    layout->addWidget(controls::group(this, QStringLiteral("选项"), options));
+    ok_ = controls::addOkCancel(this, layout);
+    cancel_ = findChild<QPushButton*>(QString::number(IDCANCEL));
+
+    connect(ok_, &QPushButton::clicked, this, &CDlgLdapBatchCon::onOk);
+    connect(contacts_, &QTreeWidget::itemSelectionChanged, this,
+            [this] { showContact(controls::selectedRow(contacts_)); });
+    connect(certs_, &QTreeWidget::itemSelectionChanged, this, &CDlgLdapBatchCon::certSelectionChanged);
+    connect(certs_, &QTreeWidget::itemDoubleClicked, this, &CDlgLdapBatchCon::viewCert);
+    connect(view_, &QPushButton::clicked, this, &CDlgLdapBatchCon::viewCert);
+    connect(setDefault_, &QPushButton::clicked, this, &CDlgLdapBatchCon::setDefault);
+
+    ok_->setEnabled(false);
+    view_->setEnabled(false);
+    setDefault_->setEnabled(false);
+    address_->clear();
+    for (const CLdapBatch::Candidate& c : candidates_)
+        new QTreeWidgetItem(contacts_, {QString::fromStdString(c.name), QString::fromStdString(c.email)});
+}
+
+CDlgLdapBatchCon::~CDlgLdapBatchCon() {
+    stop_ = true;
+    if (worker_.joinable()) worker_.join();
+}
+
+void CDlgLdapBatchCon::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!started_) startSearch();
+}
+
+void CDlgLdapBatchCon::startSearch() {
+    started_ = true;
+    std::vector<std::string> emails;
+    for (const CLdapBatch::Candidate& c : candidates_) emails.push_back(c.email);
+    // Only the window's thread touches the candidates: what the worker finds comes over in queued calls.
+    worker_ = std::thread([this, emails] {
+        int result = batch_.Search(emails, stop_, [this](size_t index, CLdapBatch::Found found) {
+            auto box = std::make_shared<CLdapBatch::Found>(std::move(found));
+            QMetaObject::invokeMethod(
+                this, [this, index, box] { received(index, std::move(*box)); }, Qt::QueuedConnection);
+        });
+        QMetaObject::invokeMethod(
+            this, [this, result] { ended(result); }, Qt::QueuedConnection);
+    });
+}
+
+void CDlgLdapBatchCon::received(size_t index, CLdapBatch::Found found) {
+    if (index >= candidates_.size()) return;
+    for (auto& c : found) candidates_[index].found.push_back(std::move(c));
+    if (static_cast<int>(index) == contactRow_) showContact(contactRow_);
+}
+
+void CDlgLdapBatchCon::ended(int result) {
+    if (worker_.joinable()) worker_.join();
+    animation_->hide();
+    searchingText_->hide();
+    if (result != 0) {
+        controls::message(this, "目录查询失败，批量配置失败！", MB_OK | MB_ICONWARNING, "查找用户");
+    } else if (!stop_) {
+        controls::message(this, "LDAP搜索完毕！", MB_OK | MB_ICONINFORMATION);
+        ok_->setEnabled(true);
+    }
+    finished_ = true;
+    emit searchEnded();
+    if (stop_) QDialog::done(Rejected);
+}
+
+// While the search runs, cancel and the close box ask it to stop; the dialog ends once it has.
+void CDlgLdapBatchCon::reject() {
+    if (worker_.joinable()) {
+        stop_ = true;
+        cancel_->setEnabled(false);
+        return;
+    }
+    QDialog::reject();
+}
+
+void CDlgLdapBatchCon::showContact(int row) {
+    contactRow_ = row;
+    const int certRow = controls::selectedRow(certs_);
+    certs_->clear();
+    if (row < 0 || row >= static_cast<int>(candidates_.size())) {
+        address_->clear();
+        certSelectionChanged();
+        return;
+    }
+    const CLdapBatch::Candidate& c = candidates_[static_cast<size_t>(row)];
+    const QIcon icon = artwork::icon(255);
+    for (const auto& found : c.found) {
+        std::string to;
+        found->getValidToDate(to);
+        auto* item = new QTreeWidgetItem(
+            certs_, {controls::certRowText(*found, found.get() == c.chosen), QString::fromStdString(to)});
+        item->setIcon(0, icon);
+    }
+    const QString email = QString::fromStdString(c.email);
+    address_->setText(c.found.empty() ? QStringLiteral("未搜到与%1匹配的证书").arg(email)
+                                      : QStringLiteral("搜索到与%1匹配的证书").arg(email));
+    if (certRow >= 0 && certRow < certs_->topLevelItemCount()) certs_->setCurrentItem(certs_->topLevelItem(certRow));
+    certSelectionChanged();
+}
+
+CDigitalCertificate* CDlgLdapBatchCon::selectedCert() const {
+    const int row = controls::selectedRow(certs_);
+    if (contactRow_ < 0 || contactRow_ >= static_cast<int>(candidates_.size()) || row < 0) return nullptr;
+    const auto& found = candidates_[static_cast<size_t>(contactRow_)].found;
+    return row < static_cast<int>(found.size()) ? found[static_cast<size_t>(row)].get() : nullptr;
+}
+
+void CDlgLdapBatchCon::certSelectionChanged() {
+    const bool row = selectedCert() != nullptr;
+    view_->setEnabled(row);
+    setDefault_->setEnabled(row);
+}
+
+void CDlgLdapBatchCon::viewCert() {
+    if (CDigitalCertificate* c = selectedCert()) c->Display();
+}
+
+void CDlgLdapBatchCon::setDefault() {
+    CDigitalCertificate* chosen = selectedCert();
+    if (!chosen) {
+        controls::message(this, "设置默认证书失败！", MB_OK | MB_ICONSTOP);
+        return;
+    }
+    candidates_[static_cast<size_t>(contactRow_)].chosen = chosen;
+    showContact(contactRow_);
+}
+
+void CDlgLdapBatchCon::onOk() {
+    if (worker_.joinable()) return;
+    if (auto_->isChecked()) CLdapBatch::AutoAssign(candidates_);
+    accept();
+}
+
+}  // namespace orvikdesk
