@@ -1,6 +1,8 @@
 #include "dialogs/DirectoryLookup.h"
 
 #include <QApplication>
+#include <set>
+#include <string>
 
 #include <winuser.h>
 
@@ -34,7 +36,15 @@ bool CDirectoryLookup::start(const QString& address) {
     worker_ = std::thread([this, email] {
         auto outcome = std::make_shared<Outcome>();
         CLdapBatch directories;
-        outcome->result = directories.FindForAddress(email, outcome->found);
+        Found all;
+        outcome->result = directories.FindForAddress(email, all);
+        // Both directories may hold the same certificate: it is offered once.
+        std::set<std::string> seen;
+        for (auto& c : all) {
+            std::string thumb;
+            c->getThumbPrint(thumb);
+            if (seen.insert(thumb).second) outcome->found.push_back(std::move(c));
+        }
         QMetaObject::invokeMethod(
             this, [this, outcome] { complete(outcome); }, Qt::QueuedConnection);
     });

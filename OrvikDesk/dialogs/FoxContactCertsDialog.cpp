@@ -38,7 +38,7 @@ CDlgFoxContactCerts::CDlgFoxContactCerts(CFoxContact& contact, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     auto* body = new QHBoxLayout;
     list_ = controls::reportList(this, IDC_LIST, {QStringLiteral("姓名"), QStringLiteral("截止日期")}, {240, 2});
-    list_->setMinimumSize(260, 160);
+    list_->setMinimumSize(300, 160);
     body->addWidget(list_, 1);
     auto* buttons = new QVBoxLayout;
     system_ = controls::button(this, IDC_FROM_SYSTEM, QStringLiteral("从系统导入"));

@@ -47,7 +47,7 @@ CDlgLdapBatchCon::CDlgLdapBatchCon(std::vector<CLdapBatch::Candidate>& candidate
     address_ = new QLabel(this);
     address_->setObjectName(QString::number(IDC_ADDRESS));
     certs_ = controls::reportList(this, IDC_CERTS, {QStringLiteral("姓名"), QStringLiteral("截止日期")}, {240, 2});
-    certs_->setMinimumHeight(100);
+    certs_->setMinimumSize(300, 100);
     view_ = controls::button(this, IDC_VIEW, QStringLiteral("查看证书"));
     setDefault_ = controls::button(this, IDC_SET_DEFAULT, QStringLiteral("设为默认值"));
     certs->addWidget(address_, 0, 0, 1, 2);

@@ -34,6 +34,7 @@ CReportList::CReportList(int id, QWidget* parent) : QStackedWidget(parent) {
 
     for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(icons_), static_cast<QAbstractItemView*>(details_)}) {
         v->setSelectionMode(QAbstractItemView::SingleSelection);
+        v->setSelectionBehavior(QAbstractItemView::SelectRows);
         v->viewport()->installEventFilter(this);
         connect(v, &QAbstractItemView::activated, this, [this](const QModelIndex& i) { emit rowActivated(i.row()); });
     }
@@ -68,8 +69,9 @@ void CReportList::setMode(Mode mode) {
 }
 
 int CReportList::currentRow() const {
-    const QModelIndexList rows = details_->selectionModel()->selectedRows();
-    return rows.isEmpty() ? -1 : rows.first().row();
+    // The icon views select one cell, the details view whole rows.
+    const QModelIndexList cells = details_->selectionModel()->selectedIndexes();
+    return cells.isEmpty() ? -1 : cells.first().row();
 }
 
 void CReportList::selectRow(int row) {
