@@ -167,7 +167,21 @@ int CMyCertStore::AddWithPrivateKey(const unsigned char* der, int size, EVP_PKEY
 int CMyCertStore::ExportP12(int index, const char* path, const char* password) {
     CDigitalCertificate* cert = getCert(index);
     if (!cert || !cert->getPCCERT()) return 1;
-    PCCERT_CONTEXT ctx = cert->getPCCERT();
+    std::string bytes;
+    if (int rc = ExportP12Bytes(*cert, password, bytes); rc != 0) return rc;
+    // A complete file or none: never a half-written backup where the user looks for one.
+    const bool written = path && orvik::crypt::replaceFile(path, bytes);
+    OPENSSL_cleanse(bytes.data(), bytes.size());
+    if (!written) {
+        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "fopen Error");
+        return 3;
+    }
+    return 0;
+}
+
+int CMyCertStore::ExportP12Bytes(CDigitalCertificate& cert, const char* password, std::string& bytes) {
+    PCCERT_CONTEXT ctx = cert.getPCCERT();
+    if (!ctx) return 1;
     HCRYPTPROV prov = 0;
     DWORD keySpec = 0;
     BOOL callerFree = FALSE;
@@ -197,7 +211,7 @@ int CMyCertStore::ExportP12(int index, const char* path, const char* password) {
         return 4;
     }
     int rc = 0;
-    std::string bytes;
+    bytes.clear();
     if (!CertAddCertificateLinkToStore(memory, ctx, CERT_STORE_ADD_ALWAYS, nullptr)) {
         log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CertAddCertificateLinkToStore Error: 0x%x",
                 GetLastError());
@@ -218,11 +232,5 @@ int CMyCertStore::ExportP12(int index, const char* path, const char* password) {
         OPENSSL_cleanse(wide.data(), wide.size() * sizeof(char16_t));
     }
     CertCloseStore(memory, CERT_CLOSE_STORE_CHECK_FLAG);
-    if (rc != 0) return rc;
-    // A complete file or none: never a half-written backup where the user looks for one.
-    if (!path || !orvik::crypt::replaceFile(path, bytes)) {
-        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "fopen Error");
-        return 3;
-    }
-    return 0;
+    return rc;
 }

@@ -17,6 +17,8 @@ packages=(
   desktop-file-utils libxml2-utils
   # tests: an HTTP server on the loopback address; an independent reader of compound files
   python3 python3-olefile
+  # tests: Thunderbird profiles made and read with NSS's own tools
+  libnss3-tools
 )
 
 missing=()

@@ -7,12 +7,15 @@
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <map>
+#include <set>
 
 #include <winuser.h>
 
 #include "ContactCards.h"
 #include "DigitalCertificate.h"
 #include "LdapBatch.h"
+#include "MyCertStore.h"
 #include "OtherCertStore.h"
 #include "dialogs/AccountCertDialog.h"
 #include "dialogs/ContactCertDialog.h"
@@ -20,6 +23,7 @@
 #include "dialogs/FoxAccountCertDialog.h"
 #include "dialogs/FoxContactCertsDialog.h"
 #include "dialogs/HelpWindow.h"
+#include "dialogs/InputPasswordDialog.h"
 #include "dialogs/LdapBatchDialog.h"
 #include "ui/Artwork.h"
 #include "ui/CommandIds.h"
@@ -37,10 +41,9 @@ struct FunctionText {
     int image;
 };
 constexpr FunctionText kFunctions[] = {
-    {"Outlook Express帐户管理", "配置安全邮件", 2},
-    {"Outlook Express通讯簿管理", "设置安全证书", 3},
-    {"FoxMail帐户管理", "配置安全邮件", 2},
-    {"FoxMail通讯簿管理", "设置安全证书", 3},
+    {"Outlook Express帐户管理", "配置安全邮件", 2}, {"Outlook Express通讯簿管理", "设置安全证书", 3},
+    {"FoxMail帐户管理", "配置安全邮件", 2},         {"FoxMail通讯簿管理", "设置安全证书", 3},
+    {"Thunderbird帐户管理", "配置安全邮件", 2},     {"Thunderbird通讯簿管理", "设置安全证书", 3},
 };
 
 enum Image { NoCertificate = 0, WithCertificate = 1 };
@@ -72,7 +75,14 @@ void removeItems(QMenu* menu, std::initializer_list<int> ids) {
     if (previous && previous->isSeparator()) menu->removeAction(previous);
 }
 
-bool isContacts(int function) { return function == CMailPage::OEContacts || function == CMailPage::FoxContacts; }
+bool isContacts(int function) {
+    return function == CMailPage::OEContacts || function == CMailPage::FoxContacts || function == CMailPage::TbContacts;
+}
+
+std::string homeDir() {
+    const QByteArray home = qgetenv("HOME");
+    return home.toStdString();
+}
 
 }  // namespace
 
@@ -116,14 +126,16 @@ CMailPage::Menus CMailPage::makeMenus(bool forBar) {
     m.firstRow = menus::popup(238, 0, this);
     m.firstNoRow = menus::popup(239, 0, this);
     m.row = menus::popup(240, 0, this);
-    for (int f = 0; f < 4; ++f) {
+    for (int f = 0; f < FunctionCount; ++f) {
         m.noRow[f] = menus::popup(241, 0, this);
         if (!isContacts(f)) removeItems(m.noRow[f], {cmd::BatchConfigure});
         if (f != OEContacts) removeItems(m.noRow[f], {cmd::ImportVCard});
         if (f != FoxAccounts && f != FoxContacts) removeItems(m.noRow[f], {cmd::FoxmailFolder});
     }
     if (forBar) {
-        for (QMenu* menu : {m.firstRow, m.firstNoRow, m.row, m.noRow[0], m.noRow[1], m.noRow[2], m.noRow[3]}) {
+        std::vector<QMenu*> all{m.firstRow, m.firstNoRow, m.row};
+        all.insert(all.end(), std::begin(m.noRow), std::end(m.noRow));
+        for (QMenu* menu : all) {
             menu->addSeparator();
             QMenu* configure = menus::popup(269, 0, menu);
             menu->addMenu(configure);
@@ -153,7 +165,7 @@ void CMailPage::showContextMenu(int row, const QPoint& globalPos) {
 }
 
 void CMailPage::open(int function) {
-    if (function < 0 || function > 3) return;
+    if (function < 0 || function >= FunctionCount) return;
     opened_ = function;
     levels_->setCurrentWidget(items_);
     fill();
@@ -202,6 +214,26 @@ void CMailPage::fill() {
         for (const auto& c : foxmail_.contacts())
             addRow(model, image(c->certMarker ? WithCertificate : NoCertificate), text(c->name), text(c->email));
         break;
+    case TbAccounts:
+        identities_.clear();
+        if (CThunderbird::ChooseProfile(homeDir(), {}, profile_))
+            CThunderbird::LoadIdentities(profile_.dir, identities_);
+        for (const auto& id : identities_)
+            addRow(model, image(2), text(id.fullName.empty() ? id.email : id.fullName), text(id.email));
+        break;
+    case TbContacts: {
+        tbContacts_.clear();
+        std::set<std::string> withCerts;
+        if (CThunderbird::ChooseProfile(homeDir(), {}, profile_)) {
+            CThunderbird::LoadContacts(profile_.dir, tbContacts_);
+            withCerts = CThunderbird::CertAddresses(profile_.dir);
+        }
+        for (const auto& c : tbContacts_) {
+            const bool has = withCerts.count(QString::fromStdString(c.email).toLower().toStdString()) > 0;
+            addRow(model, image(has ? WithCertificate : NoCertificate), text(c.name), text(c.email));
+        }
+        break;
+    }
     default: break;
     }
     emit menusChanged();
@@ -223,6 +255,12 @@ void CMailPage::configure(int row) {
     case FoxContacts:
         if (row < static_cast<int>(foxmail_.contacts().size()))
             applyFoxContact(*foxmail_.contacts()[static_cast<size_t>(row)], row);
+        break;
+    case TbAccounts:
+        if (row < static_cast<int>(identities_.size())) applyTbIdentity(identities_[static_cast<size_t>(row)]);
+        break;
+    case TbContacts:
+        if (row < static_cast<int>(tbContacts_.size())) applyTbContact(tbContacts_[static_cast<size_t>(row)], row);
         break;
     default: break;
     }
@@ -278,7 +316,127 @@ void CMailPage::applyFoxContact(CFoxContact& contact, int row) {
     items_->selectRow(row);
 }
 
+std::string CMailPage::askPrimaryPassword() {
+    CInputPasswordDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("输入Thunderbird主密码"));
+    if (dialog.exec() != QDialog::Accepted) return {};
+    return dialog.password().toStdString();
+}
+
+bool CMailPage::confirmTrust(const std::string& authority) {
+    const QString question =
+        QStringLiteral(
+            "Thunderbird需要信任颁发该证书的机构“%1”才能验证联系人的证书。\n是否信任该机构颁发的电子邮件证书？")
+            .arg(text(authority));
+    return controls::message(this, question.toStdString().c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+bool CMailPage::thunderbirdDone(int result) {
+    switch (result) {
+    case CThunderbird::Ok: return true;
+    case CThunderbird::Locked:
+        controls::message(this, "Thunderbird正在运行，请先退出Thunderbird，然后再设置证书。", MB_OK | MB_ICONWARNING);
+        break;
+    case CThunderbird::OldDatabase:
+        controls::message(this, "请先启动一次Thunderbird，使其转换证书数据库，然后再试。", MB_OK | MB_ICONWARNING);
+        break;
+    case CThunderbird::WrongPassword:
+        controls::message(this, "Thunderbird主密码不正确，证书未设置。", MB_OK | MB_ICONSTOP);
+        break;
+    case CThunderbird::NotExportable:
+        controls::message(this, "该证书的私钥不能导出，无法用于Thunderbird。", MB_OK | MB_ICONSTOP);
+        break;
+    default: saved(false); break;
+    }
+    return false;
+}
+
+void CMailPage::applyTbIdentity(const CThunderbird::Identity& identity) {
+    // The identity's certificates as the account dialog knows them: personal certificates by dbKey.
+    CEmailAccount account;
+    account.getEmailAddress()->setBytes(identity.email.data(), static_cast<int>(identity.email.size()));
+    CMyCertStore mine;
+    mine.OpenCertStore();
+    for (int i = 0; i < mine.GetCertCount(); ++i) {
+        CDigitalCertificate* c = mine.getCert(i);
+        const std::string key = CThunderbird::DbKey(*c);
+        if (!identity.signDbKey.empty() && key == identity.signDbKey) account.setSignCert(c);
+        if (!identity.cryptDbKey.empty() && key == identity.cryptDbKey) account.setCrytpCert(c);
+    }
+    CDlgAccountCert dialog(account, this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    CDigitalCertificate* sign = dialog.signCert();
+    CDigitalCertificate* crypt = dialog.cryptCert();
+    if (!crypt && sign && sign->isCryptUse()) crypt = sign;
+    const int rc = CThunderbird::SetIdentityCerts(profile_.dir, identity.key, sign, crypt,
+                                                  [this] { return askPrimaryPassword(); });
+    thunderbirdDone(rc);
+    fill();
+}
+
+void CMailPage::applyTbContact(const CThunderbird::Contact& contact, int row) {
+    auto current = CThunderbird::CertsFor(profile_.dir, contact.email);
+    CDlgContactCert dialog(current.empty() ? nullptr : current.front().get(), text(contact.email), this);
+    if (dialog.exec() != QDialog::Accepted || !dialog.result()) return;
+    const int rc = CThunderbird::ImportContactCert(
+        profile_.dir, *dialog.result(), [this] { return askPrimaryPassword(); },
+        [this](const std::string& ca) { return confirmTrust(ca); });
+    thunderbirdDone(rc);
+    fill();
+    items_->selectRow(row);
+}
+
+void CMailPage::batchThunderbird() {
+    std::vector<CLdapBatch::Candidate> candidates;
+    if (CThunderbird::ChooseProfile(homeDir(), {}, profile_)) {
+        CThunderbird::LoadContacts(profile_.dir, tbContacts_);
+        const std::set<std::string> withCerts = CThunderbird::CertAddresses(profile_.dir);
+        for (const auto& c : tbContacts_) {
+            if (withCerts.count(QString::fromStdString(c.email).toLower().toStdString())) continue;
+            CLdapBatch::Candidate candidate;
+            candidate.name = c.name;
+            candidate.email = c.email;
+            candidates.push_back(std::move(candidate));
+        }
+    }
+    if (candidates.empty()) {
+        controls::message(this, "可需要批量配置的联系人个数为零！", MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    CDlgLdapBatchCon dialog(candidates, CDlgLdapBatchCon::OutlookExpress, this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    // One question per authority for the whole batch, and one password.
+    std::map<std::string, bool> trusted;
+    std::string password;
+    bool asked = false;
+    int count = 0;
+    for (const CLdapBatch::Candidate& c : candidates) {
+        if (!c.chosen) continue;
+        const int rc = CThunderbird::ImportContactCert(
+            profile_.dir, *c.chosen,
+            [&] {
+                if (!asked) password = askPrimaryPassword();
+                asked = true;
+                return password;
+            },
+            [&](const std::string& ca) {
+                if (!trusted.count(ca)) trusted[ca] = confirmTrust(ca);
+                return trusted[ca];
+            });
+        if (!thunderbirdDone(rc)) break;
+        ++count;
+    }
+    std::fill(password.begin(), password.end(), '\0');
+    if (!atFirstLevel() && opened_ == TbContacts) fill();
+    controls::message(this, QStringLiteral("你共为%1个联系人配置了加密证书").arg(count).toStdString().c_str(),
+                      MB_OK | MB_ICONINFORMATION);
+}
+
 void CMailPage::batch(int function) {
+    if (function == TbContacts) {
+        batchThunderbird();
+        return;
+    }
     std::vector<CLdapBatch::Candidate> candidates;
     CLdapBatch::Kind kind;
     if (function == OEContacts) {

@@ -8,6 +8,7 @@
 #include "Foxmail.h"
 #include "OEAddrBook.h"
 #include "OEEmailAcc.h"
+#include "Thunderbird.h"
 #include "pages/Page.h"
 
 class QStackedWidget;
@@ -20,7 +21,8 @@ class CMailPage : public CPage {
     Q_OBJECT
 public:
     enum { IDD = 145, IDC_FUNCTIONS = 1033, IDC_ITEMS = 1110 };
-    enum Function { OEAccounts = 0, OEContacts = 1, FoxAccounts = 2, FoxContacts = 3 };
+    enum Function { OEAccounts = 0, OEContacts = 1, FoxAccounts = 2, FoxContacts = 3, TbAccounts = 4, TbContacts = 5 };
+    enum { FunctionCount = 6 };
 
     explicit CMailPage(QWidget* parent = nullptr);
     ~CMailPage() override;
@@ -59,7 +61,7 @@ private:
         QMenu* firstRow;
         QMenu* firstNoRow;
         QMenu* row;
-        QMenu* noRow[4];
+        QMenu* noRow[FunctionCount];
     };
     Menus makeMenus(bool forBar);
     void showContextMenu(int row, const QPoint& globalPos);
@@ -68,12 +70,22 @@ private:
     void applyContact(CContact& contact, int row);
     void applyFoxAccount(CEmailAccount& account);
     void applyFoxContact(CFoxContact& contact, int row);
+    void applyTbIdentity(const CThunderbird::Identity& identity);
+    void applyTbContact(const CThunderbird::Contact& contact, int row);
+    void batchThunderbird();
+    // What a Thunderbird action ended with, told to the user; true for success.
+    bool thunderbirdDone(int result);
+    std::string askPrimaryPassword();
+    bool confirmTrust(const std::string& authority);
     void saved(bool ok);
     bool setMode(int command);
 
     COEAddrBook book_;
     COEEmailAcc accounts_;
     CFoxmail foxmail_;
+    CThunderbird::Profile profile_;  // the default profile; an empty folder without one
+    std::vector<CThunderbird::Identity> identities_;
+    std::vector<CThunderbird::Contact> tbContacts_;
     int opened_ = 0;
 
     QStackedWidget* levels_;

@@ -14,6 +14,9 @@
 #include <QTreeWidget>
 #include <filesystem>
 
+#include <sqlite3.h>
+#include <unistd.h>
+
 #include <Foxmail.h>
 #include <MyCertStore.h>
 #include <OEAddrBook.h>
@@ -38,6 +41,7 @@
 #include "dialogs/StorePickerDialog.h"
 #include "pages/MailPage.h"
 #include "support/DeploymentValues.h"
+#include "support/Shell.h"
 #include "support/Slapd.h"
 #include "ui/Artwork.h"
 #include "ui/CommandIds.h"
@@ -212,10 +216,11 @@ TEST_F(MailSetup, PageLevelsMenusAndViews) {
     page.show();
     QSignalSpy menus(&page, &CPage::menusChanged);
     ASSERT_TRUE(page.atFirstLevel());
-    EXPECT_EQ(column(page.functions()->model(), 0), QStringList({"Outlook Express帐户管理", "Outlook Express通讯簿管理",
-                                                                 "FoxMail帐户管理", "FoxMail通讯簿管理"}));
-    EXPECT_EQ(column(page.functions()->model(), 1),
-              QStringList({"配置安全邮件", "设置安全证书", "配置安全邮件", "设置安全证书"}));
+    EXPECT_EQ(column(page.functions()->model(), 0),
+              QStringList({"Outlook Express帐户管理", "Outlook Express通讯簿管理", "FoxMail帐户管理",
+                           "FoxMail通讯簿管理", "Thunderbird帐户管理", "Thunderbird通讯簿管理"}));
+    EXPECT_EQ(column(page.functions()->model(), 1), QStringList({"配置安全邮件", "设置安全证书", "配置安全邮件",
+                                                                 "设置安全证书", "配置安全邮件", "设置安全证书"}));
     EXPECT_EQ(page.functions()->details()->objectName(), QString::number(CMailPage::IDC_FUNCTIONS));
     EXPECT_EQ(menuIds(page.contextMenu(false)), QStringList({"查看", "-", "57670"}));
     EXPECT_EQ(menuIds(page.contextMenu(true)), QStringList({"32819", "-", "57670"}));
@@ -796,4 +801,83 @@ TEST_F(MailSetup, FoxmailFolderIsChosenByHand) {
     FileDialogFacade::setNextAnswer(QString::fromStdString(foxDir));
     page.onCommand(cmd::FoxmailFolder);
     EXPECT_EQ(column(page.items()->model(), 0), QStringList({"张三的邮箱"}));
+}
+
+namespace {
+
+std::string shell(const std::string& command) { return orvik::test::runShell(command + " 2>&1").out; }
+
+// A Thunderbird profile under a home of its own, for as long as the test runs.
+class ThunderbirdHome {
+public:
+    explicit ThunderbirdHome(const std::string& root) : home_(root), old_(qgetenv("HOME")) {
+        dir = root + "/.thunderbird/p.default";
+        fs::create_directories(dir);
+        orvik::test::writeFile(root + "/.thunderbird/profiles.ini",
+                               "[Profile0]\nName=default\nIsRelative=1\nPath=p.default\nDefault=1\n");
+        orvik::test::writeFile(dir + "/prefs.js",
+                               "user_pref(\"mail.identity.id1.useremail\", \"zhang@example.cn\");\n"
+                               "user_pref(\"mail.identity.id1.fullName\", \"张三\");\n");
+        EXPECT_EQ(shell("certutil -N -d sql:" + dir + " --empty-password"), "");
+        qputenv("HOME", QByteArray::fromStdString(root));
+    }
+    ~ThunderbirdHome() { qputenv("HOME", old_); }
+    std::string listing() const { return shell("certutil -L -d sql:" + dir); }
+
+    std::string dir;
+
+private:
+    std::string home_;
+    QByteArray old_;
+};
+
+}  // namespace
+
+TEST_F(MailSetup, ThunderbirdIdentitiesAndContactsAreSetUpLikeTheOthers) {
+    ThunderbirdHome tb(dir.path());
+    mine("张三", "zhang@example.cn", 0xA0);
+    other("王五", "wang@example.cn");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((tb.dir + "/abook.sqlite").c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db,
+                 "CREATE TABLE properties (card TEXT, name TEXT, value TEXT);"
+                 "INSERT INTO properties VALUES ('c1','DisplayName','王五'),('c1','PrimaryEmail','wang@example.cn');",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+
+    CMailPage page;
+    page.open(CMailPage::TbAccounts);
+    ASSERT_EQ(column(page.items()->model(), 0), QStringList({"张三"}));
+    onNextModal<CDlgAccountCert>([](CDlgAccountCert* d) {
+        chooseInNext<CDlgSelectCert>("张三", CDlgSelectCert::IDC_LIST);
+        click(d, CDlgAccountCert::IDC_CHOOSE_SIGN);
+        click(d, IDOK);
+    });
+    page.configure(0);
+    EXPECT_TRUE(MessageBoxFacade::shown().empty()) << MessageBoxFacade::lastText().toStdString();
+    EXPECT_NE(tb.listing().find("u,u,u"), std::string::npos) << tb.listing();
+    const std::string prefs = orvik::test::readFile(tb.dir + "/prefs.js");
+    EXPECT_NE(prefs.find("mail.identity.id1.signing_cert_name\", \"张三\""), std::string::npos) << prefs;
+    EXPECT_NE(prefs.find("mail.identity.id1.encryption_cert_dbkey"), std::string::npos) << "it may encrypt too";
+
+    page.open(CMailPage::TbContacts);
+    ASSERT_EQ(column(page.items()->model(), 1), QStringList({"wang@example.cn"}));
+    EXPECT_TRUE(showsImage(page, 0, 0));
+    onNextModal<CDlgContactCert>([](CDlgContactCert* d) {
+        chooseInNext<CStorePickerDialog>("王五", CStorePickerDialog::IDC_LIST);
+        click(d, CDlgContactCert::IDC_FROM_SYSTEM);
+        click(d, IDOK);
+    });
+    page.configure(0);
+    EXPECT_NE(tb.listing().find("王五"), std::string::npos) << tb.listing();
+    EXPECT_TRUE(showsImage(page, 0, 1));
+
+    // Thunderbird running: the user is told and nothing changes.
+    fs::create_symlink("127.0.0.1:+" + std::to_string(::getpid()), tb.dir + "/lock");
+    page.open(CMailPage::TbAccounts);
+    onNextModal<CDlgAccountCert>([](CDlgAccountCert* d) { click(d, IDOK); });
+    page.configure(0);
+    EXPECT_EQ(MessageBoxFacade::lastText(),
+              QStringLiteral("Thunderbird正在运行，请先退出Thunderbird，然后再设置证书。"));
+    EXPECT_EQ(orvik::test::readFile(tb.dir + "/prefs.js"), prefs);
 }

@@ -502,3 +502,37 @@ TEST(Orvikctl, FoxmailAccountsContactsAndTheirBatch) {
     CtlResult again = orvikctl("batch --foxmail --auto");
     EXPECT_NE(again.out.find("0 of 1 contacts configured"), std::string::npos) << again.out;
 }
+
+TEST(Orvikctl, ThunderbirdProfileGetsTheIdentitysCertificatesAndAContacts) {
+    orvik::test::TempHome home;
+    orvik::test::TempDir dir;
+    const std::string profile = dir.path() + "/.thunderbird/t.default";
+    std::filesystem::create_directories(profile);
+    orvik::test::writeFile(dir.path() + "/.thunderbird/profiles.ini",
+                           "[Profile0]\nName=t\nIsRelative=1\nPath=t.default\n");
+    orvik::test::writeFile(profile + "/prefs.js", "user_pref(\"mail.identity.id1.useremail\", \"me@example.cn\");\n");
+    ASSERT_EQ(orvik::test::runShell("certutil -N -d sql:" + quote(profile) + " --empty-password").code, 0);
+    IssuedCert me = TestPki::instance().issue({.cn = "我", .email = "me@example.cn", .keyUsage = 0xA0});
+    IssuedCert you = TestPki::instance().issue({.cn = "你", .email = "you@example.cn", .keyUsage = 0x20});
+    TestPki::save(dir.file("me.pem"), me.pem);
+    TestPki::save(dir.file("me.key"), me.keyPem);
+    TestPki::save(dir.file("you.pem"), you.pem);
+    ASSERT_EQ(orvikctl("import-cert " + quote(dir.file("me.pem")) + " --key " + quote(dir.file("me.key"))).code, 0);
+    ASSERT_EQ(orvikctl("import-cert " + quote(dir.file("you.pem")) + " --store ADDRESSBOOK").code, 0);
+    const std::string env = "HOME=" + quote(dir.path()) + " ";
+
+    EXPECT_EQ(orvik::test::runShell(env + ORVIKCTL_PATH + " thunderbird profiles").out, "t\t" + profile + "\t-\n");
+    ASSERT_EQ(
+        orvik::test::runShell(env + ORVIKCTL_PATH + " thunderbird set-certs id1 " + upperNoSpaces(BinToThumb(me.sha1)))
+            .code,
+        0);
+    ASSERT_EQ(
+        orvik::test::runShell(env + ORVIKCTL_PATH + " thunderbird contact-cert " + upperNoSpaces(BinToThumb(you.sha1)))
+            .code,
+        0);
+    CtlResult accounts = orvik::test::runShell(env + ORVIKCTL_PATH + " thunderbird accounts");
+    EXPECT_EQ(accounts.out, "id1\tme@example.cn\t-\t我\t我\n");
+    const std::string listing = orvik::test::runShell("certutil -L -d sql:" + quote(profile)).out;
+    EXPECT_NE(listing.find("u,u,u"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("你"), std::string::npos) << listing;
+}
