@@ -108,6 +108,12 @@ int CNssDatabase::ImportCert(const std::string& certDer, const std::string& nick
     return stored && CERT_ChangeCertTrust(CERT_GetDefaultCertDB(), stored.get(), &trust) == SECSuccess ? Ok : Failed;
 }
 
+bool CNssDatabase::TrustedForEmail(const std::string& certDer) {
+    CertPtr cert = tempCert(certDer);
+    CERTCertTrust trust{};
+    return cert && CERT_GetCertTrust(cert.get(), &trust) == SECSuccess && (trust.emailFlags & CERTDB_TRUSTED_CA);
+}
+
 std::vector<CNssDatabase::Entry> CNssDatabase::List() {
     std::vector<Entry> out;
     if (!slot_) return out;

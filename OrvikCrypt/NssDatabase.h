@@ -38,6 +38,8 @@ public:
     // A certificate under the nickname; `emailCa` also trusts it to issue e-mail certificates.
     int ImportCert(const std::string& certDer, const std::string& nickname, bool emailCa);
 
+    // Whether the database already trusts the certificate to issue e-mail certificates.
+    bool TrustedForEmail(const std::string& certDer);
     // The certificates of the database.
     std::vector<Entry> List();
     // A nickname for a subject that no other subject uses in the database.

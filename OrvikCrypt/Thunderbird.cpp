@@ -348,8 +348,9 @@ int CThunderbird::ImportContactCert(const std::string& dir, CDigitalCertificate&
         if (!cx || X509_check_issued(cx.get(), x.get()) != X509_V_OK) continue;
         std::string name;
         ca->getDisplayName(name);
-        const bool trust = confirmTrust && confirmTrust(name);
         const std::string caDer = ca->Encoded(CDigitalCertificate::ENC_DER);
+        if (db.TrustedForEmail(caDer)) return Ok;  // asked before
+        const bool trust = confirmTrust && confirmTrust(name);
         return db.ImportCert(caDer, db.FreeNickname(name, caDer), trust) == 0 ? Ok : Failed;
     }
     return Ok;

@@ -303,6 +303,13 @@ TEST_F(Profile, ContactCertificatesComeWithTheirAuthorityTrustedOnlyWhenTheUserS
     EXPECT_NE(list.find("王五"), std::string::npos);
     EXPECT_EQ(list.find("c,C,c"), std::string::npos) << "not trusted without a yes:\n" << list;
     ASSERT_EQ(CThunderbird::ImportContactCert(dir, l, {}, [](const std::string&) { return true; }), 0);
+    // Trusted once, the authority is not asked about again.
+    ASSERT_EQ(CThunderbird::ImportContactCert(dir, w, {},
+                                              [](const std::string&) {
+                                                  ADD_FAILURE() << "asked again";
+                                                  return false;
+                                              }),
+              0);
     list = listing();
     EXPECT_NE(list.find("李四"), std::string::npos);
     EXPECT_NE(list.find("c,C,c"), std::string::npos) << list;
