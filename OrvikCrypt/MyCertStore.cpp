@@ -168,7 +168,10 @@ int CMyCertStore::ExportP12(int index, const char* path, const char* password) {
     CDigitalCertificate* cert = getCert(index);
     if (!cert || !cert->getPCCERT()) return 1;
     std::string bytes;
-    if (int rc = ExportP12Bytes(*cert, password, bytes); rc != 0) return rc;
+    if (int rc = ExportP12Bytes(*cert, password, bytes); rc != 0) {
+        if (rc == 5) MessageBoxA(nullptr, "证书不能导出!", "证书助手", MB_ICONWARNING);
+        return rc == 5 ? 4 : rc;
+    }
     // A complete file or none: never a half-written backup where the user looks for one.
     const bool written = path && orvik::crypt::replaceFile(path, bytes);
     OPENSSL_cleanse(bytes.data(), bytes.size());
@@ -201,10 +204,7 @@ int CMyCertStore::ExportP12Bytes(CDigitalCertificate& cert, const char* password
     if (key) CryptDestroyKey(key);
     CryptReleaseContext(prov, 0);
     if (!ok) return 4;
-    if (!(permissions & CRYPT_EXPORT)) {
-        MessageBoxA(nullptr, "证书不能导出!", "证书助手", MB_ICONWARNING);
-        return 4;
-    }
+    if (!(permissions & CRYPT_EXPORT)) return 5;
     HCERTSTORE memory = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
     if (!memory) {
         log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CertOpenStore Error: 0x%x", GetLastError());
@@ -224,13 +224,20 @@ int CMyCertStore::ExportP12Bytes(CDigitalCertificate& cert, const char* password
             bytes.resize(pfx.cbData);
             pfx.pbData = reinterpret_cast<BYTE*>(bytes.data());
         }
+        const size_t reserved = bytes.size();
         if (!pfx.pbData || !PFXExportCertStoreEx(memory, &pfx, wide.c_str(), nullptr, flags)) {
             log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "PFXExportCertStore Error: 0x%x", GetLastError());
             rc = 4;
         }
+        // The archive holds the key: what is cut off or not handed out is wiped first.
+        if (pfx.cbData < reserved) OPENSSL_cleanse(bytes.data() + pfx.cbData, reserved - pfx.cbData);
         bytes.resize(pfx.cbData);
         OPENSSL_cleanse(wide.data(), wide.size() * sizeof(char16_t));
     }
     CertCloseStore(memory, CERT_CLOSE_STORE_CHECK_FLAG);
+    if (rc != 0) {
+        OPENSSL_cleanse(bytes.data(), bytes.size());
+        bytes.clear();
+    }
     return rc;
 }

@@ -24,7 +24,8 @@ public:
     // is no certificate at `index`; 3 when the file cannot be written; 4 when the key cannot be
     // exported (a warning says so) or the platform fails.
     int ExportP12(int index, const char* path, const char* password);
-    // The same archive as bytes: 0, 1 without a certificate, 4 as above.
+    // The same archive as bytes, without a warning: 0, 1 without a certificate, 5 when the key may
+    // not be exported, 4 when the platform fails.
     int ExportP12Bytes(CDigitalCertificate& certificate, const char* password, std::string& out);
 
     // A certificate with its RSA private key (PEM or DER, PKCS#8 or PKCS#1, unencrypted), the

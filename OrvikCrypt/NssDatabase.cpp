@@ -72,7 +72,7 @@ int CNssDatabase::Login(const std::function<std::string()>& askPassword) {
     if (!PK11_NeedLogin(slot_) || PK11_IsLoggedIn(slot_, nullptr)) return Ok;
     if (PK11_CheckUserPassword(slot_, "") == SECSuccess) return Ok;
     std::string password = askPassword ? askPassword() : std::string();
-    if (password.empty()) return WrongPassword;
+    if (password.empty()) return Cancelled;
     const bool ok = PK11_CheckUserPassword(slot_, password.c_str()) == SECSuccess;
     OPENSSL_cleanse(password.data(), password.size());
     return ok ? Ok : WrongPassword;
@@ -122,14 +122,21 @@ std::vector<CNssDatabase::Entry> CNssDatabase::List() {
     for (CERTCertListNode* n = CERT_LIST_HEAD(list.get()); !CERT_LIST_END(n, list.get()); n = CERT_LIST_NEXT(n)) {
         Entry e;
         if (n->cert->nickname) e.nickname = n->cert->nickname;
-        // A nickname of another token comes as "token:name".
-        if (size_t colon = e.nickname.find(':'); colon != std::string::npos) e.nickname = e.nickname.substr(colon + 1);
+        // A token other than the internal one names its certificates "token:name".
+        const std::string token = std::string(PK11_GetTokenName(slot_)) + ":";
+        if (e.nickname.compare(0, token.size(), token) == 0) e.nickname = e.nickname.substr(token.size());
         e.der.assign(reinterpret_cast<const char*>(n->cert->derCert.data), n->cert->derCert.len);
         KeyPtr key(PK11_FindKeyByAnyCert(n->cert, nullptr));
         e.hasKey = key != nullptr;
         out.push_back(std::move(e));
     }
     return out;
+}
+
+std::string CNssDatabase::NicknameOf(const std::string& certDer) {
+    for (const Entry& e : List())
+        if (e.der == certDer) return e.nickname;
+    return {};
 }
 
 std::string CNssDatabase::FreeNickname(const std::string& wanted, const std::string& certDer) {

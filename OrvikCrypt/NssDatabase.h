@@ -13,7 +13,7 @@ typedef struct NSSInitContextStr NSSInitContext;
 
 class ORVIKCRYPT_API CNssDatabase {
 public:
-    enum Result { Ok = 0, WrongPassword = 3, Failed = 4 };
+    enum Result { Ok = 0, WrongPassword = 3, Failed = 4, Cancelled = 5 };
     struct Entry {
         std::string nickname;
         std::string der;
@@ -30,7 +30,7 @@ public:
     void Close();
 
     // Logs in when the database has a primary password, asking for it (empty: the user gave
-    // up). 0, 3 when the password is wrong or none was given, 4.
+    // up). 0, 3 when the password is wrong, 5 when none was given, 4.
     int Login(const std::function<std::string()>& askPassword);
 
     // A certificate with its private key (PKCS #8 DER) under the nickname. 0, or 4.
@@ -42,6 +42,8 @@ public:
     bool TrustedForEmail(const std::string& certDer);
     // The certificates of the database.
     std::vector<Entry> List();
+    // The nickname the database keeps the certificate under; empty when it has none.
+    std::string NicknameOf(const std::string& certDer);
     // A nickname for a subject that no other subject uses in the database.
     std::string FreeNickname(const std::string& wanted, const std::string& certDer);
 

@@ -19,6 +19,7 @@
 #include <openssl/x509v3.h>
 
 #include "CaCertStore.h"
+#include "Encodings.h"
 #include "MyCertStore.h"
 #include "NssDatabase.h"
 #include "OpenSslPtr.h"
@@ -58,14 +59,6 @@ std::vector<std::pair<std::string, std::map<std::string, std::string>>> readIni(
     return out;
 }
 
-std::string base64(const std::string& bytes) {
-    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                            reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return out;
-}
-
 void bigEndian32(std::string& out, size_t value) {
     for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((value >> shift) & 0xFF);
 }
@@ -97,7 +90,7 @@ int privateKeyOf(CDigitalCertificate& certificate, std::string& pkcs8) {
     for (unsigned char c : random) password += "0123456789abcdef"[c & 15];
     std::string archive;
     int rc = mine.ExportP12Bytes(*own, password.c_str(), archive);
-    int result = rc == 0 ? CThunderbird::Failed : CThunderbird::NotExportable;
+    int result = rc == 5 ? CThunderbird::NotExportable : CThunderbird::Failed;
     if (rc == 0) {
         const auto* p = reinterpret_cast<const unsigned char*>(archive.data());
         std::unique_ptr<PKCS12, decltype(&PKCS12_free)> p12(d2i_PKCS12(nullptr, &p, static_cast<long>(archive.size())),
@@ -283,7 +276,15 @@ std::string CThunderbird::DbKey(CDigitalCertificate& certificate) {
     std::string key(8, '\0');
     bigEndian32(key, serial.size());
     bigEndian32(key, issuer.size());
-    return base64(key + serial + issuer);
+    return base64Encode(key + serial + issuer);
+}
+
+int CThunderbird::loginResult(int rc) {
+    switch (rc) {
+    case CNssDatabase::WrongPassword: return WrongPassword;
+    case CNssDatabase::Cancelled: return Cancelled;
+    default: return Failed;
+    }
 }
 
 int CThunderbird::prepare(const std::string& dir) {
@@ -306,7 +307,7 @@ int CThunderbird::SetIdentityCerts(const std::string& dir, const std::string& id
     if (wanted.empty()) return Ok;
     CNssDatabase db;
     if (db.Open(dir) != 0) return Failed;
-    if (int rc = db.Login(askPassword); rc != 0) return rc == CNssDatabase::WrongPassword ? WrongPassword : Failed;
+    if (int rc = db.Login(askPassword); rc != 0) return loginResult(rc);
     std::map<std::string, std::string> nicknames;  // by thumbprint: one import for one certificate
     for (auto& [cert, prefix] : wanted) {
         std::string thumb;
@@ -319,7 +320,9 @@ int CThunderbird::SetIdentityCerts(const std::string& dir, const std::string& id
             const int rc = db.ImportWithKey(der, pkcs8, nickname);
             OPENSSL_cleanse(pkcs8.data(), pkcs8.size());
             if (rc != 0) return Failed;
-            nicknames[thumb] = nickname;
+            // A certificate the database had already keeps the nickname it had.
+            const std::string stored = db.NicknameOf(der);
+            nicknames[thumb] = stored.empty() ? nickname : stored;
         }
         prefs.Set(base + prefix + "name", nicknames[thumb]);
         prefs.Set(base + prefix + "dbkey", DbKey(*cert));
@@ -335,7 +338,7 @@ int CThunderbird::ImportContactCert(const std::string& dir, CDigitalCertificate&
     if (int rc = prepare(dir); rc != Ok) return rc;
     CNssDatabase db;
     if (db.Open(dir) != 0) return Failed;
-    if (int rc = db.Login(askPassword); rc != 0) return rc == CNssDatabase::WrongPassword ? WrongPassword : Failed;
+    if (int rc = db.Login(askPassword); rc != 0) return loginResult(rc);
     const std::string der = certificate.Encoded(CDigitalCertificate::ENC_DER);
     if (db.ImportCert(der, db.FreeNickname(nicknameOf(certificate), der), false) != 0) return Failed;
     // The issuer from the authorities' store, so Thunderbird can verify the certificate.

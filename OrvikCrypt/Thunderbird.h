@@ -22,6 +22,7 @@ public:
         Failed = 4,         // the database or prefs.js could not be written
         NotExportable = 5,  // the personal certificate's key may not be exported
         NoSuchIdentity = 6,
+        Cancelled = 7,  // the user gave no primary password
     };
     struct Profile {
         std::string name;
@@ -75,4 +76,5 @@ public:
 
 private:
     static int prepare(const std::string& dir);
+    static int loginResult(int rc);
 };

@@ -1,7 +1,10 @@
 #include "ThunderbirdPrefs.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "Pkcs12Archive.h"
 
@@ -73,12 +76,15 @@ std::optional<CThunderbirdPrefs::Pref> CThunderbirdPrefs::ParseLine(const std::s
 int CThunderbirdPrefs::Load(const std::string& path) {
     path_ = path;
     lines_.clear();
+    // Thunderbird writes one when it first runs: none means no preferences, but a file that is
+    // there and cannot be read must not be replaced by an empty one.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : 3;
+    if (!S_ISREG(st.st_mode)) return 3;
     std::ifstream in(path, std::ios::binary);
-    if (!in) return 0;  // Thunderbird writes one when it first runs; none means no preferences
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) return 3;
-    const std::string text = buffer.str();
+    if (!in) return 3;
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad() || (st.st_size > 0 && text.empty())) return 3;
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);

@@ -1,6 +1,8 @@
 // thunderbird: a Thunderbird profile's identities, contacts and certificates.
 #include <cstdio>
 #include <cstdlib>
+#include <cctype>
+#include <set>
 #include <string>
 
 #include <MyCertStore.h>
@@ -26,7 +28,8 @@ int outcome(int rc) {
     case CThunderbird::Locked: return fail("Thunderbird has the profile open: close it and try again");
     case CThunderbird::OldDatabase:
         return fail("the profile has only cert8.db: start Thunderbird once so that it converts its database");
-    case CThunderbird::WrongPassword: return fail("the profile's primary password is wrong or missing (--password)");
+    case CThunderbird::WrongPassword: return fail("the profile's primary password is wrong (--password)");
+    case CThunderbird::Cancelled: return fail("the profile has a primary password: give it with --password");
     case CThunderbird::NotExportable: return fail("the certificate's private key may not be exported");
     case CThunderbird::NoSuchIdentity: return fail("no such identity in prefs.js");
     default: return fail("the profile's certificate database or prefs.js cannot be written");
@@ -68,10 +71,14 @@ int thunderbird(const Args& args) {
     if (what == "contacts" && p.positional.size() == 1) {
         std::vector<CThunderbird::Contact> contacts;
         if (CThunderbird::LoadContacts(profile.dir, contacts) != 0) return fail("cannot read abook.sqlite");
-        // name, address, certificates in the profile's database
-        for (const auto& c : contacts)
-            std::printf("%s\t%s\t%zu\n", c.name.c_str(), c.email.c_str(),
-                        CThunderbird::CertsFor(profile.dir, c.email).size());
+        const std::set<std::string> withCerts = CThunderbird::CertAddresses(profile.dir);
+        // name, address, whether the profile's database has a certificate for it
+        for (const auto& c : contacts) {
+            std::string address = c.email;
+            for (char& ch : address) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            std::printf("%s\t%s\t%s\n", c.name.c_str(), c.email.c_str(),
+                        withCerts.count(address) ? "certificate" : "-");
+        }
         return Ok;
     }
     if (what == "set-certs" && (p.positional.size() == 3 || p.positional.size() == 4)) {
@@ -83,6 +90,7 @@ int thunderbird(const Args& args) {
             return fail("no certificate " + p.positional[2] + " in the personal store");
         if (p.positional.size() == 4 && !(crypt = findIn(mine, p.positional[3])))
             return fail("no certificate " + p.positional[3] + " in the personal store");
+        if (!sign && !crypt) return usage("thunderbird");
         // As the mail page does: a signing certificate that may encrypt does both.
         if (!crypt && p.positional.size() == 3 && sign && sign->isCryptUse()) crypt = sign;
         if (int rc = CThunderbird::SetIdentityCerts(profile.dir, p.positional[1], sign, crypt, ask); rc != 0)

@@ -29,7 +29,8 @@ CDlgContactCert::CDlgContactCert(CDigitalCertificate* defaultCert, const QString
     remove_ = controls::button(this, IDC_REMOVE, QStringLiteral("删除证书"));
     current->addWidget(name_, 0, 0);
     current->addWidget(view_, 0, 1);
-    current->addWidget(new QLabel(QStringLiteral("删除默认的加密证书"), this), 1, 0);
+    removeLabel_ = new QLabel(QStringLiteral("删除默认的加密证书"), this);
+    current->addWidget(removeLabel_, 1, 0);
     current->addWidget(remove_, 1, 1);
     layout->addWidget(controls::group(this, QStringLiteral("设置加密证书"), current));
 
@@ -90,6 +91,11 @@ void CDlgContactCert::searched() {
         return;
     }
     setResult(std::move(chosen));
+}
+
+void CDlgContactCert::hideRemove() {
+    remove_->hide();
+    removeLabel_->hide();
 }
 
 // The dialog stays while the directories are asked: what comes back is the user's to choose.

@@ -8,6 +8,7 @@
 #include "OtherCertStore.h"
 
 class CDigitalCertificate;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -36,6 +37,8 @@ public:
     CDirectoryLookup* lookup() const { return lookup_; }
 
     void reject() override;
+    // For a mail client whose certificates cannot be taken away here: no "删除证书".
+    void hideRemove();
 
 private:
     void setResult(std::unique_ptr<CDigitalCertificate> certificate);
@@ -52,6 +55,7 @@ private:
     QLineEdit* name_;
     QPushButton* view_;
     QPushButton* remove_;
+    QLabel* removeLabel_;
     QPushButton* ldap_;
     QPushButton* system_;
     QPushButton* ok_;

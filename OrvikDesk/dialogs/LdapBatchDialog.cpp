@@ -139,8 +139,9 @@ void CDlgLdapBatchCon::reject() {
 }
 
 void CDlgLdapBatchCon::showContact(int row) {
+    // The certificate row stays selected only while the same contact is shown again.
+    const int certRow = row == contactRow_ ? controls::selectedRow(certs_) : -1;
     contactRow_ = row;
-    const int certRow = controls::selectedRow(certs_);
     certs_->clear();
     if (row < 0 || row >= static_cast<int>(candidates_.size())) {
         address_->clear();

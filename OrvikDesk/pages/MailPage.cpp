@@ -334,6 +334,7 @@ bool CMailPage::confirmTrust(const std::string& authority) {
 bool CMailPage::thunderbirdDone(int result) {
     switch (result) {
     case CThunderbird::Ok: return true;
+    case CThunderbird::Cancelled: break;  // the user said no to the password question
     case CThunderbird::Locked:
         controls::message(this, "Thunderbird正在运行，请先退出Thunderbird，然后再设置证书。", MB_OK | MB_ICONWARNING);
         break;
@@ -377,6 +378,7 @@ void CMailPage::applyTbIdentity(const CThunderbird::Identity& identity) {
 void CMailPage::applyTbContact(const CThunderbird::Contact& contact, int row) {
     auto current = CThunderbird::CertsFor(profile_.dir, contact.email);
     CDlgContactCert dialog(current.empty() ? nullptr : current.front().get(), text(contact.email), this);
+    dialog.hideRemove();
     if (dialog.exec() != QDialog::Accepted || !dialog.result()) return;
     const int rc = CThunderbird::ImportContactCert(
         profile_.dir, *dialog.result(), [this] { return askPrimaryPassword(); },
@@ -387,11 +389,14 @@ void CMailPage::applyTbContact(const CThunderbird::Contact& contact, int row) {
 }
 
 void CMailPage::batchThunderbird() {
+    // Read on the side: the rows shown keep pointing at the lists they were made from.
     std::vector<CLdapBatch::Candidate> candidates;
-    if (CThunderbird::ChooseProfile(homeDir(), {}, profile_)) {
-        CThunderbird::LoadContacts(profile_.dir, tbContacts_);
-        const std::set<std::string> withCerts = CThunderbird::CertAddresses(profile_.dir);
-        for (const auto& c : tbContacts_) {
+    CThunderbird::Profile profile;
+    std::vector<CThunderbird::Contact> contacts;
+    if (CThunderbird::ChooseProfile(homeDir(), {}, profile)) {
+        CThunderbird::LoadContacts(profile.dir, contacts);
+        const std::set<std::string> withCerts = CThunderbird::CertAddresses(profile.dir);
+        for (const auto& c : contacts) {
             if (withCerts.count(QString::fromStdString(c.email).toLower().toStdString())) continue;
             CLdapBatch::Candidate candidate;
             candidate.name = c.name;
@@ -410,10 +415,11 @@ void CMailPage::batchThunderbird() {
     std::string password;
     bool asked = false;
     int count = 0;
+    int rc = CThunderbird::Ok;
     for (const CLdapBatch::Candidate& c : candidates) {
         if (!c.chosen) continue;
-        const int rc = CThunderbird::ImportContactCert(
-            profile_.dir, *c.chosen,
+        rc = CThunderbird::ImportContactCert(
+            profile.dir, *c.chosen,
             [&] {
                 if (!asked) password = askPrimaryPassword();
                 asked = true;
@@ -428,6 +434,7 @@ void CMailPage::batchThunderbird() {
     }
     std::fill(password.begin(), password.end(), '\0');
     if (!atFirstLevel() && opened_ == TbContacts) fill();
+    if (rc == CThunderbird::Cancelled && count == 0) return;
     controls::message(this, QStringLiteral("你共为%1个联系人配置了加密证书").arg(count).toStdString().c_str(),
                       MB_OK | MB_ICONINFORMATION);
 }

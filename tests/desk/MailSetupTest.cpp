@@ -668,6 +668,11 @@ TEST_F(MailSetup, BatchRunsChoosesAndApplies) {
         selectRow(d->certificates(), 1);
         click(d, CDlgLdapBatchCon::IDC_SET_DEFAULT);
         EXPECT_EQ(rowTexts(d->certificates()), QStringList({"联系人0", "联系人0 (默认证书)"}));
+        // Another contact starts with no certificate chosen in the list.
+        selectRow(d->contacts(), 3);
+        EXPECT_EQ(d->certificates()->topLevelItemCount(), 2);
+        EXPECT_EQ(controls::selectedRow(d->certificates()), -1);
+        EXPECT_FALSE(enabled(d, CDlgLdapBatchCon::IDC_SET_DEFAULT));
         selectRow(d->contacts(), 1);
         EXPECT_EQ(control<QLabel>(d, CDlgLdapBatchCon::IDC_ADDRESS)->text(),
                   QStringLiteral("未搜到与p1@example.cn匹配的证书"));

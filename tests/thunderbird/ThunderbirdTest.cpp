@@ -165,6 +165,10 @@ TEST(ThunderbirdPrefs, EditsKeepEveryOtherLineAndQuoteValues) {
     expected.replace(expected.find("\"old\""), 5, "\"新 \\\"名\\\"\"");
     expected += "user_pref(\"mail.identity.id1.encryption_cert_name\", \"x\");\n";
     EXPECT_EQ(readFile(path), expected);
+    // A file that is there but cannot be read is no empty file.
+    CThunderbirdPrefs unreadable;
+    EXPECT_EQ(unreadable.Load(temp.path()), 3);
+    EXPECT_EQ(unreadable.Load(temp.file("missing.js")), 0);
     CThunderbirdPrefs again;
     ASSERT_EQ(again.Load(path), 0);
     EXPECT_EQ(again.Get("mail.identity.id1.signing_cert_name"), "新 \"名\"");
@@ -223,8 +227,8 @@ TEST_F(Profile, APrimaryPasswordIsAskedForAndAWrongOneChangesNothing) {
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(readFile(dir + "/prefs.js"), kPrefs);
     EXPECT_EQ(listing().find("张三"), std::string::npos);
-    EXPECT_EQ(CThunderbird::SetIdentityCerts(dir, "id1", &sign, &sign, {}), CThunderbird::WrongPassword)
-        << "a cancelled question";
+    EXPECT_EQ(CThunderbird::SetIdentityCerts(dir, "id1", &sign, &sign, {}), CThunderbird::Cancelled)
+        << "a question not answered";
     ASSERT_EQ(CThunderbird::SetIdentityCerts(dir, "id1", &sign, &sign, [] { return std::string("主密码"); }), 0);
     EXPECT_NE(listing().find("张三"), std::string::npos);
     EXPECT_NE(keys("主密码").find("张三"), std::string::npos);
