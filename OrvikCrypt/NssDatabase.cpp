@@ -40,13 +40,13 @@ CNssDatabase::~CNssDatabase() { Close(); }
 
 int CNssDatabase::Open(const std::string& dir) {
     Close();
-    // The spec's quoting has no escape for a quote.
+    // The module parameters have no escape for a quote.
     if (dir.find('\'') != std::string::npos || dir.find('"') != std::string::npos) return Failed;
     context_ = NSS_InitContext("", "", "", "", nullptr,
                                NSS_INIT_NOCERTDB | NSS_INIT_NOMODDB | NSS_INIT_NOROOTINIT | NSS_INIT_FORCEOPEN);
     if (!context_) return Failed;
-    const std::string spec = "configdir='sql:" + dir + "' tokenDescription='Thunderbird " + dir + "'";
-    slot_ = SECMOD_OpenUserDB(spec.c_str());
+    const std::string parameters = "configdir='sql:" + dir + "' tokenDescription='Thunderbird " + dir + "'";
+    slot_ = SECMOD_OpenUserDB(parameters.c_str());
     if (!slot_ || PK11_IsReadOnly(slot_)) {
         Close();
         return Failed;
