@@ -7,37 +7,16 @@
 #include <windows.h>
 
 #include "support/TempHome.h"
+#include "support/UserRegistry.h"
 #include "support/TestPki.h"
 
 using namespace orvik::test;
 
 namespace {
 
-void setValue(const std::string& key, const char* name, DWORD type, const std::string& bytes) {
-    HKEY k = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(
-        RegSetValueExA(k, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size())),
-        ERROR_SUCCESS);
-    RegCloseKey(k);
-}
-
 std::string z(const std::string& s) { return s + std::string(1, '\0'); }
 
 const std::string kAccounts = OE_ACCOUNTS_KEY;
-
-bool readBinary(const std::string& key, const char* name, std::string& out) {
-    HKEY k = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
-    BYTE buf[64];
-    DWORD size = sizeof buf, type = 0;
-    LONG rc = RegQueryValueExA(k, name, nullptr, &type, buf, &size);
-    RegCloseKey(k);
-    if (rc != ERROR_SUCCESS || type != REG_BINARY) return false;
-    out.assign(reinterpret_cast<char*>(buf), size);
-    return true;
-}
 
 }  // namespace
 
@@ -47,15 +26,15 @@ TEST(OEEmailAcc, ListsMailAccountsOnlyWithTheirValues) {
     EXPECT_EQ(list.getEmailAcc(), 20);
     EXPECT_EQ(list.GetCount(), 0);
 
-    setValue(kAccounts + "\\00000001", "SMTP Server", REG_SZ, z("smtp.example.com"));
-    setValue(kAccounts + "\\00000001", "Account Name", REG_SZ, z("工作邮箱"));
-    setValue(kAccounts + "\\00000001", "SMTP Email Address", REG_SZ, z("me@example.com"));
-    setValue(kAccounts + "\\00000001", "SMTP Certificate", REG_BINARY, std::string(20, '\x11'));
+    orvik::test::setUserValue(kAccounts + "\\00000001", "SMTP Server", REG_SZ, z("smtp.example.com"));
+    orvik::test::setUserValue(kAccounts + "\\00000001", "Account Name", REG_SZ, z("工作邮箱"));
+    orvik::test::setUserValue(kAccounts + "\\00000001", "SMTP Email Address", REG_SZ, z("me@example.com"));
+    orvik::test::setUserValue(kAccounts + "\\00000001", "SMTP Certificate", REG_BINARY, std::string(20, '\x11'));
     // A news account has no server for sending; a value too long for the buffer is not read.
-    setValue(kAccounts + "\\00000002", "NNTP Server", REG_SZ, z("news.example.com"));
-    setValue(kAccounts + "\\00000003", "SMTP Server", REG_SZ, z(std::string(300, 's')));
-    setValue(kAccounts + "\\00000004", "SMTP Server", REG_SZ, z("mail.example.org"));
-    setValue(kAccounts + "\\00000004", "Account Name", REG_SZ, z("b"));
+    orvik::test::setUserValue(kAccounts + "\\00000002", "NNTP Server", REG_SZ, z("news.example.com"));
+    orvik::test::setUserValue(kAccounts + "\\00000003", "SMTP Server", REG_SZ, z(std::string(300, 's')));
+    orvik::test::setUserValue(kAccounts + "\\00000004", "SMTP Server", REG_SZ, z("mail.example.org"));
+    orvik::test::setUserValue(kAccounts + "\\00000004", "Account Name", REG_SZ, z("b"));
 
     ASSERT_EQ(list.getEmailAcc(), 0);
     ASSERT_EQ(list.GetCount(), 2);
@@ -83,7 +62,7 @@ TEST(OEEmailAcc, SetsAndClearsBothCertificates) {
     ASSERT_EQ(my.ImportCertAndKey(dc, user.keyPem), 0);
     ASSERT_EQ(my.OpenCertStore(), 0);
     ASSERT_EQ(my.GetCertCount(), 1);
-    setValue(kAccounts + "\\00000001", "SMTP Server", REG_SZ, z("smtp.example.com"));
+    orvik::test::setUserValue(kAccounts + "\\00000001", "SMTP Server", REG_SZ, z("smtp.example.com"));
 
     COEEmailAcc list;
     ASSERT_EQ(list.getEmailAcc(), 0);
@@ -92,8 +71,8 @@ TEST(OEEmailAcc, SetsAndClearsBothCertificates) {
     a->setCrytpCert(my.getCert(0));
     ASSERT_EQ(list.SaveEmailAcc(a), 0);
     std::string sign, crypt;
-    ASSERT_TRUE(readBinary(kAccounts + "\\00000001", "SMTP Certificate", sign));
-    ASSERT_TRUE(readBinary(kAccounts + "\\00000001", "SMTP Encryption Certificate", crypt));
+    ASSERT_TRUE(orvik::test::readUserBinary(kAccounts + "\\00000001", "SMTP Certificate", sign));
+    ASSERT_TRUE(orvik::test::readUserBinary(kAccounts + "\\00000001", "SMTP Encryption Certificate", crypt));
     EXPECT_EQ(sign, user.sha1);
     EXPECT_EQ(crypt, user.sha1);
     ASSERT_EQ(list.getEmailAcc(), 0);
@@ -103,15 +82,15 @@ TEST(OEEmailAcc, SetsAndClearsBothCertificates) {
     a = list.getAccount(0);
     a->setSignCert(nullptr);
     ASSERT_EQ(list.SaveEmailAcc(a), 0);
-    ASSERT_TRUE(readBinary(kAccounts + "\\00000001", "SMTP Certificate", sign));
+    ASSERT_TRUE(orvik::test::readUserBinary(kAccounts + "\\00000001", "SMTP Certificate", sign));
     EXPECT_TRUE(sign.empty());
-    ASSERT_TRUE(readBinary(kAccounts + "\\00000001", "SMTP Encryption Certificate", crypt));
+    ASSERT_TRUE(orvik::test::readUserBinary(kAccounts + "\\00000001", "SMTP Encryption Certificate", crypt));
     EXPECT_EQ(crypt, user.sha1);
 }
 
 TEST(OEEmailAcc, ADeletedAccountIsNotMadeAgain) {
     TempHome home;
-    setValue(kAccounts + "\\00000009", "SMTP Server", REG_SZ, z("smtp.example.com"));
+    orvik::test::setUserValue(kAccounts + "\\00000009", "SMTP Server", REG_SZ, z("smtp.example.com"));
     COEEmailAcc list;
     ASSERT_EQ(list.getEmailAcc(), 0);
     ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, (kAccounts + "\\00000009").c_str()), ERROR_SUCCESS);

@@ -43,6 +43,7 @@
 #include "support/DeploymentValues.h"
 #include "support/Shell.h"
 #include "support/Slapd.h"
+#include "support/UserRegistry.h"
 #include "ui/Artwork.h"
 #include "ui/CommandIds.h"
 #include "ui/FileDialogFacade.h"
@@ -62,24 +63,9 @@ namespace {
 
 constexpr const char* kAccounts = OE_ACCOUNTS_KEY;
 
-void setValue(const std::string& key, const char* name, DWORD type, const std::string& bytes) {
-    HKEY k = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(
-        RegSetValueExA(k, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size())),
-        ERROR_SUCCESS);
-    RegCloseKey(k);
-}
-
 std::string binaryValue(const std::string& key, const char* name) {
-    HKEY k = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return "<no key>";
-    BYTE buf[64];
-    DWORD size = sizeof buf, type = 0;
-    LONG rc = RegQueryValueExA(k, name, nullptr, &type, buf, &size);
-    RegCloseKey(k);
-    return rc == ERROR_SUCCESS ? std::string(reinterpret_cast<char*>(buf), size) : "<none>";
+    std::string out;
+    return orvik::test::readUserBinary(key, name, out) ? out : "<none>";
 }
 
 QStringList rowTexts(QTreeWidget* list) {
@@ -144,9 +130,9 @@ protected:
     }
     static void account(const std::string& id, const std::string& name, const std::string& email) {
         const std::string key = std::string(kAccounts) + "\\" + id;
-        setValue(key, "SMTP Server", REG_SZ, "smtp.example.cn" + std::string(1, '\0'));
-        setValue(key, "Account Name", REG_SZ, name + std::string(1, '\0'));
-        setValue(key, "SMTP Email Address", REG_SZ, email + std::string(1, '\0'));
+        orvik::test::setUserValue(key, "SMTP Server", REG_SZ, "smtp.example.cn" + std::string(1, '\0'));
+        orvik::test::setUserValue(key, "Account Name", REG_SZ, name + std::string(1, '\0'));
+        orvik::test::setUserValue(key, "SMTP Email Address", REG_SZ, email + std::string(1, '\0'));
     }
     static void contact(const std::string& name, const std::string& email) {
         COEAddrBook book;
