@@ -325,7 +325,10 @@ int CDigitalCertificate::SignMessage(CBBuffer& content, CBBuffer& signature) {
     DWORD sizes[] = {static_cast<DWORD>(content.size())};
     DWORD size = 0;
     if (!CryptSignMessage(&para, TRUE, 1, parts, sizes, nullptr, &size) || size == 0) {
-        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptSignMessage Error: 0x%x", GetLastError());
+        // The caller may word the reason (a token's PIN, say): the log must not overwrite it.
+        const DWORD error = GetLastError();
+        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptSignMessage Error: 0x%x", error);
+        SetLastError(error);
         return -1;
     }
     signature.resize(static_cast<int>(size));

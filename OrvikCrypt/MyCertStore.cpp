@@ -73,6 +73,7 @@ int CMyCertStore::ImportCertAndKey(CDigitalCertificate& certificate, const std::
 }
 
 int CMyCertStore::ImportP12(const char* provider, const char* path, const char* password) {
+    deviceError_ = 0;
     orvik::crypt::Pkcs12Contents contents;
     int value = orvik::crypt::unpackPkcs12(path, password, contents);
     if (value != 0) {
@@ -123,22 +124,39 @@ int CMyCertStore::AddWithPrivateKey(const unsigned char* der, int size, EVP_PKEY
     }
     int rc = 0;
     HCRYPTKEY imported = 0;
+    DWORD implementation = 0, implementationSize = sizeof implementation;
+    const bool onToken =
+        prov && CryptGetProvParam(prov, PP_IMPTYPE, reinterpret_cast<BYTE*>(&implementation), &implementationSize, 0) &&
+        implementation == CRYPT_IMPL_HARDWARE;
     if (!prov) {
-        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptAcquireContext Error: 0x%x", GetLastError());
+        deviceError_ = GetLastError();
+        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptAcquireContext Error: 0x%x", deviceError_);
         rc = 4;
     } else if (!CryptImportKey(prov, blob.data(), static_cast<DWORD>(blob.size()), 0, CRYPT_EXPORTABLE, &imported)) {
-        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptImportKey Error: 0x%x", GetLastError());
+        deviceError_ = GetLastError();
+        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptImportKey Error: 0x%x", deviceError_);
         rc = 4;
-    } else if (!std::strstr(providerName, "Microsoft") &&
-               !CryptSetKeyParam(imported, KP_CERTIFICATE, cert->pbCertEncoded, 0)) {
+    } else if (onToken && !CryptSetKeyParam(imported, KP_CERTIFICATE, cert->pbCertEncoded, 0)) {
         // A token's provider keeps the certificate with its key.
-        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptSetKeyParam Error: 0x%x", GetLastError());
+        deviceError_ = GetLastError();
+        log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptSetKeyParam Error: 0x%x", deviceError_);
         rc = 4;
+    }
+    if (imported) {
+        // A token names the container after the key it now holds.
+        char name[256];
+        DWORD nameSize = sizeof name;
+        if (CryptGetProvParam(prov, PP_CONTAINER, reinterpret_cast<BYTE*>(name), &nameSize, 0)) container = name;
     }
     OPENSSL_cleanse(blob.data(), blob.size());
     if (imported) CryptDestroyKey(imported);
     if (prov) CryptReleaseContext(prov, 0);
 
+    if (rc == 0 && onToken) {
+        // The certificate lives on the token with its key and is listed from there.
+        CertFreeCertificateContext(cert);
+        return 0;
+    }
     if (rc == 0) {
         std::u16string containerW = orvik::utf8ToUtf16(container);
         std::u16string providerW = orvik::utf8ToUtf16(providerName);
@@ -156,8 +174,8 @@ int CMyCertStore::AddWithPrivateKey(const unsigned char* der, int size, EVP_PKEY
         }
     }
     CertFreeCertificateContext(cert);
-    if (rc != 0 && prov) {
-        // No key is left behind without its certificate.
+    if (rc != 0 && prov && !onToken) {
+        // No key is left behind without its certificate. (A token takes back what it wrote.)
         HCRYPTPROV gone = 0;
         CryptAcquireContextA(&gone, container.c_str(), providerName, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
     }

@@ -1,6 +1,7 @@
 // The personal store "MY": the user's own certificates, with private keys.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "CertStore.h"
@@ -33,8 +34,15 @@ public:
     // without a certificate; 4 when the platform fails.
     int ImportCertAndKey(CDigitalCertificate& certificate, const std::string& keyBytes);
 
+    // The provider's result code when the last import failed there, 0 otherwise; TokenErrorText
+    // words a token's.
+    uint32_t DeviceError() const { return deviceError_; }
+
 protected:
     // The key into a new container of `provider`, the certificate into "MY" pointing at it; on
     // failure neither is left behind.
     int AddWithPrivateKey(const unsigned char* der, int size, EVP_PKEY* key, const char* provider);
+
+private:
+    uint32_t deviceError_ = 0;
 };

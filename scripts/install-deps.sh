@@ -7,7 +7,7 @@ packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config clang-format git
   # libraries the platform layer and the security library link
-  libssl-dev libsqlite3-dev libcurl4-openssl-dev libldap-dev libgsf-1-dev libnss3-dev
+  libssl-dev libsqlite3-dev libcurl4-openssl-dev libldap-dev libgsf-1-dev libnss3-dev libp11-kit-dev
   # the programs' user interface
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev qt6-translations-l10n
   # tests: GoogleTest, a real directory server, a display and fonts for the window tests
@@ -19,6 +19,8 @@ packages=(
   python3 python3-olefile
   # tests: Thunderbird profiles made and read with NSS's own tools
   libnss3-tools
+  # tests: a software PKCS#11 token
+  softhsm2
 )
 
 missing=()

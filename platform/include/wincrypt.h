@@ -74,6 +74,12 @@ typedef unsigned int ALG_ID;
 #define NTE_BAD_KEYSET_PARAM ((HRESULT)0x8009001FL)
 #define NTE_FAIL ((HRESULT)0x80090020L)
 #define NTE_SILENT_CONTEXT ((HRESULT)0x80090022L)
+// Smart-card results a token's provider gives.
+#define SCARD_E_NO_SMARTCARD ((HRESULT)0x8010000CL)
+#define SCARD_W_WRONG_CHV ((HRESULT)0x8010006BL)
+#define SCARD_W_CHV_BLOCKED ((HRESULT)0x8010006CL)
+#define SCARD_W_CANCELLED_BY_USER ((HRESULT)0x8010006EL)
+#define SCARD_E_NO_SUCH_CERTIFICATE ((HRESULT)0x8010002CL)
 
 // Algorithms
 #define ALG_CLASS_SIGNATURE (1 << 13)
@@ -96,6 +102,11 @@ typedef unsigned int ALG_ID;
 #define MS_DEF_PROV_A "Microsoft Base Cryptographic Provider v1.0"
 #define MS_ENHANCED_PROV_A "Microsoft Enhanced Cryptographic Provider v1.0"
 #define MS_STRONG_PROV_A "Microsoft Strong Cryptographic Provider"
+#define PP_IMPTYPE 3
+#define PP_NAME 4
+#define PP_CONTAINER 6
+#define CRYPT_IMPL_HARDWARE 1
+#define CRYPT_IMPL_SOFTWARE 2
 #define CRYPT_VERIFYCONTEXT 0xF0000000
 #define CRYPT_NEWKEYSET 0x00000008
 #define CRYPT_DELETEKEYSET 0x00000010
@@ -479,6 +490,10 @@ ORVIK_PLATFORM_API BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA p
 ORVIK_PLATFORM_API BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* prov, LPCSTR container, LPCSTR provider, DWORD provType,
                                                     DWORD flags);
 ORVIK_PLATFORM_API BOOL WINAPI CryptReleaseContext(HCRYPTPROV prov, DWORD flags);
+ORVIK_PLATFORM_API BOOL WINAPI CryptGetProvParam(HCRYPTPROV prov, DWORD param, BYTE* data, DWORD* size, DWORD flags);
+// The software providers, then one provider per token present, named by the token's label.
+ORVIK_PLATFORM_API BOOL WINAPI CryptEnumProvidersA(DWORD index, DWORD* reserved, DWORD flags, DWORD* provType,
+                                                   LPSTR name, DWORD* size);
 ORVIK_PLATFORM_API BOOL WINAPI CryptImportKey(HCRYPTPROV prov, const BYTE* data, DWORD size, HCRYPTKEY pubKey,
                                               DWORD flags, HCRYPTKEY* key);
 ORVIK_PLATFORM_API BOOL WINAPI CryptExportKey(HCRYPTKEY key, HCRYPTKEY expKey, DWORD blobType, DWORD flags, BYTE* data,

@@ -5,6 +5,7 @@
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/pem.h>
+#include <openssl/pkcs12.h>
 #include <openssl/rand.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -454,6 +455,20 @@ std::string withSerialOctets(const std::string& der, const std::string& octets) 
     std::string tbsContent = der.substr(tbsAt + tbs.header, serialAt - tbsAt - tbs.header) + padded +
                              der.substr(afterSerial, afterTbs - afterSerial);
     return tlv(0x30, tlv(0x30, tbsContent) + der.substr(afterTbs, cert.size() - afterTbs));
+}
+
+std::string TestPki::pkcs12(const IssuedCert& cert, const std::string& password) {
+    PKCS12* p12 =
+        PKCS12_create(password.c_str(), "my key", cert.key(), cert.x509(), nullptr,
+                      NID_pbe_WithSHA1And3_Key_TripleDES_CBC, NID_pbe_WithSHA1And3_Key_TripleDES_CBC, 2000, 2000, 0);
+    if (!p12) throw std::runtime_error("PKCS12_create failed");
+    unsigned char* der = nullptr;
+    int n = i2d_PKCS12(p12, &der);
+    PKCS12_free(p12);
+    if (n <= 0) throw std::runtime_error("i2d_PKCS12 failed");
+    std::string bytes(reinterpret_cast<char*>(der), static_cast<size_t>(n));
+    OPENSSL_free(der);
+    return bytes;
 }
 
 }  // namespace orvik::test

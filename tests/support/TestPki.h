@@ -78,6 +78,8 @@ public:
                     const IssuedCert* signer = nullptr);
 
     static void save(const std::string& path, const std::string& bytes);  // throws when it cannot write
+    // A PKCS #12 file of the certificate and its key, as Windows writes one (3DES, SHA-1 MAC).
+    static std::string pkcs12(const IssuedCert& cert, const std::string& password);
 
 private:
     TestPki();

@@ -10,6 +10,7 @@
 
 #include "../registry/RegistryInternal.h"
 #include "StoreEntry.h"
+#include "../token/TokenStore.h"
 
 namespace orvik::crypt {
 
@@ -156,6 +157,8 @@ HCERTSTORE openSystem(const char* name, DWORD flags) {
     }
     RegCloseKey(key);
     for (size_t i = 0; i < core->hives.size(); ++i) orvik::crypt::loadHive(*core, core->hives[i], storeKey);
+    if (location == CERT_SYSTEM_STORE_CURRENT_USER && !strcasecmp(name, "MY"))
+        orvik::token::appendTokenCertificates(*core);
     HCERTSTORE handle = orvik::crypt::newHandle(core);
     for (CertCtx* ctx : core->elements) orvik::crypt::attach(ctx, core, handle);
     SetLastError(ERROR_SUCCESS);

@@ -95,10 +95,15 @@ BOOL WINAPI CryptDecryptMessage(PCRYPT_DECRYPT_MESSAGE_PARA para, const BYTE* bl
             std::shared_ptr<EVP_PKEY> key = crypt::certificatePrivateKey(ctx);
             if (!key) continue;
             ossl::BioPtr plain(BIO_new(BIO_s_mem()));
-            if (PKCS7_decrypt(p7.get(), key.get(), cert, plain.get(), PKCS7_BINARY) != 1) {
+            SetLastError(ERROR_SUCCESS);
+            const bool decrypted = PKCS7_decrypt(p7.get(), key.get(), cert, plain.get(), PKCS7_BINARY) == 1;
+            // A token that failed on the key transport leaves OpenSSL going on with a random key,
+            // which may even "succeed": its reason decides, whatever OpenSSL made of it.
+            const DWORD tokenError = crypt::isTokenError(GetLastError()) ? GetLastError() : 0;
+            if (!decrypted || tokenError) {
                 ERR_clear_error();
                 CertFreeCertificateContext(ctx);
-                SetLastError(static_cast<DWORD>(NTE_BAD_DATA));
+                SetLastError(tokenError ? tokenError : static_cast<DWORD>(NTE_BAD_DATA));
                 return FALSE;
             }
             char* bytes = nullptr;

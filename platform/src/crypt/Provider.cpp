@@ -13,6 +13,7 @@
 #include "SizeRule.h"
 #include "KeyBlob.h"
 #include "KeyContainer.h"
+#include "../token/TokenProvider.h"
 
 namespace orvik::crypt {
 
@@ -117,6 +118,19 @@ Key* keyOf(HCRYPTKEY key) {
 
 Key::~Key() { cleanse(secret); }
 
+bool isTokenError(DWORD error) {
+    switch (static_cast<HRESULT>(error)) {
+    case SCARD_E_NO_SMARTCARD:
+    case SCARD_W_WRONG_CHV:
+    case SCARD_W_CHV_BLOCKED:
+    case SCARD_W_CANCELLED_BY_USER:
+    case NTE_PERM:
+    case NTE_NO_KEY:
+    case NTE_BAD_KEY: return true;
+    default: return false;
+    }
+}
+
 DWORD permissionsOf(DWORD flags) {
     DWORD permissions = CRYPT_ENCRYPT | CRYPT_DECRYPT | CRYPT_READ | CRYPT_WRITE | CRYPT_MAC;
     if (flags & CRYPT_EXPORTABLE) permissions |= CRYPT_EXPORT;
@@ -172,16 +186,15 @@ BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* prov, LPCSTR container, LPCSTR prov
         SetLastError(static_cast<DWORD>(NTE_BAD_PROV_TYPE));
         return FALSE;
     }
-    if (provider && *provider && !orvik::crypt::knownProvider(provider)) {
-        SetLastError(static_cast<DWORD>(NTE_KEYSET_NOT_DEF));
-        return FALSE;
-    }
     const DWORD known =
         CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET | CRYPT_MACHINE_KEYSET | CRYPT_SILENT;
     if (flags & ~known) {
         SetLastError(static_cast<DWORD>(NTE_BAD_FLAGS));
         return FALSE;
     }
+    // Any other name is a token's label: absent, it is a card not inserted.
+    if (provider && *provider && !orvik::crypt::knownProvider(provider))
+        return orvik::token::acquire(prov, container, provider, flags);
     auto p = std::make_unique<Provider>();
     p->name = provider && *provider ? provider : MS_DEF_PROV_A;
     p->machine = flags & CRYPT_MACHINE_KEYSET;
@@ -219,6 +232,47 @@ BOOL WINAPI CryptReleaseContext(HCRYPTPROV prov, DWORD flags) {
     return TRUE;
 }
 
+BOOL WINAPI CryptGetProvParam(HCRYPTPROV prov, DWORD param, BYTE* data, DWORD* size, DWORD flags) {
+    Provider* p = orvik::crypt::providerOf(prov);
+    if (!p) return FALSE;
+    if (flags) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_FLAGS));
+        return FALSE;
+    }
+    std::string text;
+    switch (param) {
+    case PP_NAME: text = p->name; break;
+    case PP_CONTAINER: text = p->container; break;
+    case PP_IMPTYPE: {
+        DWORD value = p->token ? CRYPT_IMPL_HARDWARE : CRYPT_IMPL_SOFTWARE;
+        return copyOut(&value, sizeof value, data, size);
+    }
+    default: SetLastError(static_cast<DWORD>(NTE_BAD_TYPE)); return FALSE;
+    }
+    return copyOut(text.c_str(), text.size() + 1, data, size);
+}
+
+BOOL WINAPI CryptEnumProvidersA(DWORD index, DWORD* reserved, DWORD flags, DWORD* provType, LPSTR name, DWORD* size) {
+    if (reserved || flags) {
+        SetLastError(static_cast<DWORD>(reserved ? ERROR_INVALID_PARAMETER : NTE_BAD_FLAGS));
+        return FALSE;
+    }
+    constexpr DWORD software = sizeof orvik::crypt::kProviders / sizeof orvik::crypt::kProviders[0];
+    std::string found;
+    if (index < software) {
+        found = orvik::crypt::kProviders[index];
+    } else {
+        auto tokens = orvik::token::providerNames();
+        if (index - software >= tokens.size()) {
+            SetLastError(ERROR_NO_MORE_ITEMS);
+            return FALSE;
+        }
+        found = tokens[index - software];
+    }
+    if (provType) *provType = PROV_RSA_FULL;
+    return copyOut(found.c_str(), found.size() + 1, name, size);
+}
+
 BOOL WINAPI CryptImportKey(HCRYPTPROV prov, const BYTE* data, DWORD size, HCRYPTKEY pubKey, DWORD flags,
                            HCRYPTKEY* key) {
     Provider* p = orvik::crypt::providerOf(prov);
@@ -233,6 +287,14 @@ BOOL WINAPI CryptImportKey(HCRYPTPROV prov, const BYTE* data, DWORD size, HCRYPT
     }
     *key = 0;
     ALG_ID alg = 0;
+    if (data[0] == PRIVATEKEYBLOB && p->token && !p->ephemeral) {
+        std::lock_guard guard(p->lock);
+        DWORD keySpec = 0;
+        if (!orvik::token::importPrivateKey(*p, data, size, &keySpec, &alg)) return FALSE;
+        const auto& pair = p->keys[keySpec];
+        *key = orvik::crypt::newKeyHandle(pair.pkey, alg, keySpec, orvik::crypt::permissionsOf(pair.flags));
+        return TRUE;
+    }
     if (data[0] == PRIVATEKEYBLOB) {
         auto pkey = orvik::crypt::privateKeyFromBlob(data, size, &alg);
         if (!pkey) {
@@ -353,10 +415,12 @@ BOOL WINAPI CryptGetKeyParam(HCRYPTKEY key, DWORD param, BYTE* data, DWORD* size
     case KP_ALGID: value = k->alg; break;
     case KP_KEYLEN: value = k->symmetric() ? 192 : static_cast<DWORD>(EVP_PKEY_get_bits(k->pkey.get())); break;
     case KP_BLOCKLEN: value = k->symmetric() ? 64 : static_cast<DWORD>(EVP_PKEY_get_bits(k->pkey.get())); break;
-    case KP_CERTIFICATE:
-        // A software container keeps no certificate with its key.
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
+    case KP_CERTIFICATE: {
+        // Only a token keeps a certificate with its key.
+        std::vector<BYTE> der;
+        if (!orvik::token::readCertificate(k->pkey.get(), der)) return FALSE;
+        return copyOut(der, data, size);
+    }
     default: SetLastError(static_cast<DWORD>(NTE_BAD_TYPE)); return FALSE;
     }
     std::vector<BYTE> bytes(4);
@@ -372,8 +436,14 @@ BOOL WINAPI CryptSetKeyParam(HCRYPTKEY key, DWORD param, const BYTE* data, DWORD
         return FALSE;
     }
     if (param == KP_CERTIFICATE) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
+        // The certificate's length is in its own DER header.
+        const BYTE* p = data;
+        orvik::ossl::X509Ptr x(d2i_X509(nullptr, &p, 1L << 20));
+        if (!x) {
+            SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+            return FALSE;
+        }
+        return orvik::token::storeCertificate(k->pkey.get(), data, static_cast<size_t>(p - data)) ? TRUE : FALSE;
     }
     if (param == KP_PERMISSIONS) {
         DWORD value = 0;

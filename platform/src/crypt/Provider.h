@@ -12,6 +12,10 @@
 
 #include "Ossl.h"
 
+namespace orvik::token {
+class TokenSession;
+}
+
 namespace orvik::crypt {
 
 // A key pair of a container: the key and what it may do.
@@ -25,7 +29,8 @@ struct Provider {
     std::string container;
     std::string name;
     bool machine = false;
-    bool ephemeral = false;  // CRYPT_VERIFYCONTEXT: nothing is kept
+    bool ephemeral = false;                      // CRYPT_VERIFYCONTEXT: nothing is kept
+    std::shared_ptr<token::TokenSession> token;  // a token's provider: its keys stay there
     std::mutex lock;
     std::map<DWORD, KeyPair> keys;                  // by key kind
     static constexpr uint32_t kMagic = 0x50524F56;  // "PROV"
@@ -57,6 +62,9 @@ bool importSimpleBlob(const BYTE* data, size_t size, Key& exchange, DWORD flags,
 
 Provider* providerOf(HCRYPTPROV prov);
 Key* keyOf(HCRYPTKEY key);
+
+// A result a token's key gives when it cannot be used (gone, PIN, key missing or refused).
+bool isTokenError(DWORD error);
 
 // The permissions of a key pair imported with these CryptImportKey flags.
 DWORD permissionsOf(DWORD flags);

@@ -1,5 +1,6 @@
 // Hashes and 3DES session keys: CryptCreateHash, CryptDeriveKey, CryptGenKey, chained
 // CryptEncrypt and CryptDecrypt, SIMPLEBLOB key transport and CryptImportPublicKeyInfo.
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <openssl/x509.h>
@@ -13,6 +14,7 @@
 
 #include "KeyBlob.h"
 #include "Provider.h"
+#include "../token/TokenKey.h"
 
 namespace orvik::crypt {
 
@@ -182,6 +184,34 @@ std::vector<BYTE> simpleBlob(Key& session, Key& exchange) {
     return blob;
 }
 
+namespace {
+
+// A token unpads on its own (CKM_RSA_PKCS): raw RSA is a mechanism many tokens refuse.
+bool importOnToken(Key& exchange, const std::vector<BYTE>& cipher, DWORD flags, HCRYPTKEY* key) {
+    SetLastError(ERROR_SUCCESS);
+    ossl::PKeyCtxPtr ctx(EVP_PKEY_CTX_new(exchange.pkey.get(), nullptr));
+    std::vector<BYTE> plain(cipher.size());
+    size_t n = plain.size();
+    bool ok = ctx && EVP_PKEY_decrypt_init(ctx.get()) == 1 &&
+              EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1 &&
+              EVP_PKEY_decrypt(ctx.get(), plain.data(), &n, cipher.data(), cipher.size()) == 1 && n == k3DesKey;
+    if (!ok) {
+        cleanse(plain);
+        // The token's own reason (gone, not logged in) stands; a bad record is bad data.
+        DWORD error = GetLastError();
+        if (error != static_cast<DWORD>(SCARD_E_NO_SMARTCARD) && error != static_cast<DWORD>(NTE_PERM) &&
+            error != static_cast<DWORD>(NTE_NO_KEY))
+            SetLastError(static_cast<DWORD>(NTE_BAD_DATA));
+        ERR_clear_error();
+        return false;
+    }
+    plain.resize(n);
+    *key = newSessionKey(std::move(plain), CALG_3DES, flags);
+    return true;
+}
+
+}  // namespace
+
 bool importSimpleBlob(const BYTE* data, size_t size, Key& exchange, DWORD flags, HCRYPTKEY* key) {
     static const BYTE header[] = {SIMPLEBLOB, CUR_BLOB_VERSION, 0, 0, 0x03, 0x66, 0, 0, 0x00, 0xA4, 0, 0};
     if (!exchange.pkey || exchange.keySpec == 0) {
@@ -195,6 +225,7 @@ bool importSimpleBlob(const BYTE* data, size_t size, Key& exchange, DWORD flags,
     }
     std::vector<BYTE> cipher(data + sizeof header, data + size);
     std::reverse(cipher.begin(), cipher.end());
+    if (token::tokenKeyOf(exchange.pkey.get())) return importOnToken(exchange, cipher, flags, key);
     // The padding is checked here, strictly: the format has no MAC, so a decryption that
     // "succeeds" with a made-up key (implicit rejection) would only hide a damaged record.
     ossl::PKeyCtxPtr ctx(EVP_PKEY_CTX_new(exchange.pkey.get(), nullptr));

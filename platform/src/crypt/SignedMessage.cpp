@@ -117,8 +117,10 @@ BOOL WINAPI CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA para, BOOL detached, DWORD
             return FALSE;
         }
     }
+    SetLastError(ERROR_SUCCESS);
     if (!PKCS7_final(p7.get(), data.get(), flags)) {
-        SetLastError(static_cast<DWORD>(NTE_FAIL));
+        // A token's reason (gone, PIN) is the user's; anything else is a failure of ours.
+        if (!crypt::isTokenError(GetLastError())) SetLastError(static_cast<DWORD>(NTE_FAIL));
         return FALSE;
     }
     unsigned char* der = nullptr;
