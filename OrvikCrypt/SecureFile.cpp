@@ -16,6 +16,7 @@
 
 #include "MyCertStore.h"
 #include "OrvikEncFile.h"
+#include "TokenMessages.h"
 
 namespace {
 
@@ -372,8 +373,10 @@ CSecureFile::Result CSecureFile::Decrypt(const std::string& source, const std::s
     Provider keys;
     DWORD keySpec = 0;
     BOOL callerFree = FALSE;
-    if (!CryptAcquireCertificatePrivateKey(cert->getPCCERT(), 0, nullptr, &keys.prov, &keySpec, &callerFree))
-        return step("寻找证书私钥失败！");
+    if (!CryptAcquireCertificatePrivateKey(cert->getPCCERT(), 0, nullptr, &keys.prov, &keySpec, &callerFree)) {
+        const char* device = TokenErrorText(GetLastError());
+        return step(device ? device : "寻找证书私钥失败！");
+    }
     HCRYPTKEY exchange = 0;
     if (!CryptGetUserKey(keys.prov, AT_KEYEXCHANGE, &exchange)) return step("导出私钥失败！");
     keys.keep(exchange);

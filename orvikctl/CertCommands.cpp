@@ -205,8 +205,10 @@ int sign(const Args& args) {
     if (!cert) return Failed;
     CBBuffer data, signature;
     data.AttachBuffer(content.data(), static_cast<int>(content.size()));
-    if (cert->SignMessage(data, signature) != 0)
-        return fail("signing failed: the certificate's private key is not usable");
+    if (cert->SignMessage(data, signature) != 0) {
+        std::string problem = tokenProblem(GetLastError());
+        return fail("signing failed: " + (problem.empty() ? "the certificate's private key is not usable" : problem));
+    }
     std::string bytes(reinterpret_cast<const char*>(signature.GetBuffer()), static_cast<size_t>(signature.size()));
     if (!writeAll(p.positional[1], bytes)) return fail("cannot write " + p.positional[1]);
     return Ok;

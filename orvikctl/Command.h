@@ -35,6 +35,9 @@ bool writeAll(const std::string& path, const std::string& bytes);
 bool parseHex(const std::string& text, std::string& out);
 std::string toHex(const std::string& bytes);
 
+// What a token's result code means (no token, wrong or locked PIN, none given); empty for others.
+std::string tokenProblem(unsigned long error);
+
 // Registration run before main by each unit: static const bool x = orvikctl::registered({...}).
 bool registered(const std::vector<Command>& commands);
 

@@ -31,8 +31,11 @@ int importPfx(const Args& args) {
     if (p.positional.size() != 1) return usage("import-pfx");
     const std::string path = p.positional[0], password = p.value("password");
     std::string provider = p.value("provider");
-    int rc = CMyCertStore().ImportP12(provider.empty() ? nullptr : provider.c_str(), path.c_str(), password.c_str());
+    CMyCertStore store;
+    int rc = store.ImportP12(provider.empty() ? nullptr : provider.c_str(), path.c_str(), password.c_str());
     if (rc == 5 || rc == 6 || rc == 7) return fail(unpackFailure(path, password) + " (" + std::to_string(rc) + ")");
+    if (std::string problem = tokenProblem(store.DeviceError()); !problem.empty())
+        return fail(problem + ": nothing was stored");
     if (rc != 0) return fail("the certificate and key could not be stored (" + std::to_string(rc) + ")");
     return Ok;
 }
@@ -67,8 +70,8 @@ int passwdPfx(const Args& args) {
 }
 
 const bool added = registered({
-    {"import-pfx", "FILE --password PW [--provider NAME]", "a PKCS#12 file into MY, its key into a new key container",
-     importPfx},
+    {"import-pfx", "FILE --password PW [--provider NAME|TOKEN]",
+     "a PKCS#12 file into MY, its key into a new key container (on a token: the key pair and certificate)", importPfx},
     {"export-pfx", "THUMB OUT --password PW", "a personal certificate with its private key into a PKCS#12 file",
      exportPfx},
     {"passwd-pfx", "IN OUT --old PW --new PW", "protect a PKCS#12 file with a new password (OUT may be IN)", passwdPfx},

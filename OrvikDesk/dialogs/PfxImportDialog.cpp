@@ -7,12 +7,33 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <wincrypt.h>
+
 #include "dialogs/DialogControls.h"
 #include "ui/FileDialogFacade.h"
 
 namespace orvikdesk {
 
 QString CPfxImportDialog::defaultDevice() { return QStringLiteral("Microsoft Enhanced Cryptographic Provider v1.0"); }
+
+QStringList CPfxImportDialog::tokenDevices() {
+    QStringList out;
+    char name[512];
+    for (DWORD i = 0;; ++i) {
+        DWORD size = sizeof name, type = 0;
+        if (!CryptEnumProvidersA(i, nullptr, 0, &type, name, &size)) break;
+        HCRYPTPROV prov = 0;
+        DWORD implementation = 0, length = sizeof implementation;
+        // The software providers stand for the one default entry; every token is a device.
+        if (CryptAcquireContextA(&prov, nullptr, name, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+            if (CryptGetProvParam(prov, PP_IMPTYPE, reinterpret_cast<BYTE*>(&implementation), &length, 0) &&
+                implementation == CRYPT_IMPL_HARDWARE)
+                out << QString::fromUtf8(name);
+            CryptReleaseContext(prov, 0);
+        }
+    }
+    return out;
+}
 
 CPfxImportDialog::CPfxImportDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QString("IDD%1").arg(IDD));
@@ -30,6 +51,7 @@ CPfxImportDialog::CPfxImportDialog(QWidget* parent) : QDialog(parent) {
     device_ = new QComboBox(this);
     device_->setObjectName(QString::number(IDC_DEVICE));
     device_->addItem(defaultDevice());
+    for (const QString& token : tokenDevices()) device_->addItem(token);
     device_->addItem(QString());
     device_->setCurrentIndex(0);
     grid->addWidget(device_, 1, 1);

@@ -26,6 +26,8 @@ public:
     bool fileExists() const;
 
     static QString defaultDevice();
+    // The tokens present, by label: a key imported onto one never leaves it.
+    static QStringList tokenDevices();
 
 private:
     void browse();

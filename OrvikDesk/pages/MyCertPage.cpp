@@ -3,6 +3,7 @@
 #include <winuser.h>
 
 #include "MyCertStore.h"
+#include "TokenMessages.h"
 #include "pages/CertListModel.h"
 #include "dialogs/DialogControls.h"
 #include "dialogs/PfxExportDialog.h"
@@ -32,7 +33,13 @@ void CMyCertPage::importFile(const QString& path) {
     }
     controls::Secret password(dialog.password());
     const std::string device = dialog.device().toStdString(), file = dialog.path().toStdString();
-    int rc = CMyCertStore().ImportP12(device.empty() ? nullptr : device.c_str(), file.c_str(), password.c_str());
+    CMyCertStore target;
+    int rc = target.ImportP12(device.empty() ? nullptr : device.c_str(), file.c_str(), password.c_str());
+    if (const char* problem = rc == 4 ? TokenErrorText(target.DeviceError()) : nullptr) {
+        controls::message(this, (std::string("导入失败！") + problem).c_str(), MB_OK | MB_ICONHAND);
+        refresh();
+        return;
+    }
     switch (rc) {
     case 0: controls::message(this, "导入成功！", MB_OK | MB_ICONINFORMATION); break;
     case 6: controls::message(this, "导入失败，文件格式错误！", MB_OK | MB_ICONHAND); break;

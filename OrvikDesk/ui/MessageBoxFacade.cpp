@@ -3,10 +3,14 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QThread>
 #include <mutex>
 
 #include <orvik/MessageBoxHandler.h>
+#include <orvik/Tokens.h>
 #include <windows.h>
+
+#include "dialogs/PinDialog.h"
 
 namespace orvikdesk {
 
@@ -17,6 +21,8 @@ struct State {
     bool headless = false;
     std::deque<int> answers;
     std::deque<MessageBoxFacade::Shown> shown;
+    std::deque<QString> pins;
+    std::deque<QString> pinPrompts;
 };
 
 State& state() {
@@ -85,7 +91,56 @@ void MessageBoxFacade::install() {
         return show(QApplication::activeWindow(), QString::fromUtf8(text ? text : ""),
                     QString::fromUtf8(caption ? caption : "错误"), type);
     });
+    orvik::setPinHandler([](const orvik::PinRequest& r, std::string& pin) {
+        const QString prompt = CPinDialog::promptFor(QString::fromStdString(r.token), r.retry, r.countLow, r.finalTry);
+        QString answer;
+        bool given = false;
+        auto ask = [&] { given = askPin(QApplication::activeWindow(), prompt, answer); };
+        // Keys are used from the workers of long operations too; windows live on the GUI thread.
+        bool headless = false;
+        {
+            std::lock_guard guard(state().lock);
+            headless = state().headless;
+        }
+        if (headless || QThread::currentThread() == qApp->thread())
+            ask();
+        else
+            QMetaObject::invokeMethod(qApp, ask, Qt::BlockingQueuedConnection);
+        if (given) {
+            QByteArray utf8 = answer.toUtf8();
+            pin.assign(utf8.constData(), static_cast<size_t>(utf8.size()));
+            utf8.fill('\0');
+        }
+        answer.fill(QChar(0));
+        return given;
+    });
 }
+
+bool MessageBoxFacade::askPin(QWidget* owner, const QString& prompt, QString& pin) {
+    State& s = state();
+    {
+        std::lock_guard guard(s.lock);
+        if (s.headless) {
+            s.pinPrompts.push_back(prompt);
+            if (s.pins.empty()) return false;
+            pin = s.pins.front();
+            s.pins.pop_front();
+            return true;
+        }
+    }
+    CPinDialog dialog(owner, prompt);
+    const bool given = dialog.exec() == QDialog::Accepted;
+    if (given) pin = dialog.pin();
+    dialog.clear();
+    return given;
+}
+
+void MessageBoxFacade::setNextPin(const QString& pin) {
+    std::lock_guard guard(state().lock);
+    state().pins.push_back(pin);
+}
+
+const std::deque<QString>& MessageBoxFacade::pinPrompts() { return state().pinPrompts; }
 
 int MessageBoxFacade::show(QWidget* owner, const QString& text, const QString& caption, unsigned type) {
     State& s = state();
@@ -124,6 +179,8 @@ void MessageBoxFacade::clear() {
     std::lock_guard guard(state().lock);
     state().answers.clear();
     state().shown.clear();
+    state().pins.clear();
+    state().pinPrompts.clear();
 }
 
 }  // namespace orvikdesk

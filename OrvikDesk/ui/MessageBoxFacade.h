@@ -17,8 +17,15 @@ public:
         int answer = 0;
     };
 
-    // Routes MessageBoxA of the libraries here (with the active window as owner).
+    // Routes MessageBoxA of the libraries here (with the active window as owner), and the
+    // platform's questions for a token's PIN.
     static void install();
+
+    // Asks for a token's PIN in a password box, from any thread; false when the user declines.
+    // Headless: the next queued PIN, or declined when none is queued; the prompt is recorded.
+    static bool askPin(QWidget* owner, const QString& prompt, QString& pin);
+    static void setNextPin(const QString& pin);
+    static const std::deque<QString>& pinPrompts();  // headless PIN questions, oldest first
 
     // Shows a box (MB_OK | MB_ICONINFORMATION style) and returns the IDOK-style answer.
     static int show(QWidget* owner, const QString& text, const QString& caption, unsigned type);

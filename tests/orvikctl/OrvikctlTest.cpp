@@ -15,6 +15,7 @@
 #include "support/DeploymentValues.h"
 #include "support/HttpServer.h"
 #include "support/Slapd.h"
+#include "support/SoftToken.h"
 #include "support/Shell.h"
 #include "support/TempHome.h"
 #include "support/TestPki.h"
@@ -32,6 +33,12 @@ CtlResult orvikctl(const std::string& args) {
     // A command that names its own redirection keeps standard error.
     bool ownRedirect = args.find("2>&1") != std::string::npos;
     return orvik::test::runShell(std::string(ORVIKCTL_PATH) + " " + args + (ownRedirect ? "" : " 2>/dev/null"));
+}
+
+// orvikctl with the token's PIN in its environment, as a script gives it.
+CtlResult runWithPin(const std::string& args) {
+    return orvik::test::runShell("env ORVIK_PIN=" + std::string(orvik::test::SoftToken::kUserPin) + " " +
+                                 ORVIKCTL_PATH + " " + args + " </dev/null 2>/dev/null");
 }
 
 std::string upperNoSpaces(const std::string& thumb) {
@@ -214,6 +221,41 @@ TEST(Orvikctl, SecureFilesForSeveralRecipients) {
     // Without the personal key, nothing opens it.
     orvik::test::TempHome stranger;
     EXPECT_EQ(orvikctl("decrypt " + ovk + " " + quote(dir.file("x.txt"))).code, 1);
+}
+
+TEST(Orvikctl, TokensListsTheTokenAndAKeyImportedOntoIt) {
+    orvik::test::TempHome home;
+    orvik::test::TempDir dir;
+    orvik::test::SoftToken token;  // the child processes inherit SOFTHSM2_CONF
+    IssuedCert me = TestPki::instance().issue({.cn = "持卡人", .keyUsage = 0xA0});
+    TestPki::save(dir.file("me.pfx"), TestPki::pkcs12(me, "pw"));
+    CtlResult empty = orvikctl("tokens");
+    ASSERT_EQ(empty.code, 0);
+    EXPECT_EQ(empty.out.substr(0, empty.out.find('\t')), token.label()) << empty.out;
+    EXPECT_EQ(empty.out.find("\n\t"), std::string::npos) << "no certificates yet: " << empty.out;
+
+    const std::string import = "import-pfx " + quote(dir.file("me.pfx")) + " --password pw --provider " +
+                               quote(token.label()) + " 2>&1 </dev/null";
+    CtlResult wrong = orvik::test::runShell("env ORVIK_PIN=000000 " + std::string(ORVIKCTL_PATH) + " " + import);
+    EXPECT_EQ(wrong.code, 1);
+    EXPECT_NE(wrong.out.find("wrong PIN: nothing was stored"), std::string::npos) << wrong.out;
+    ASSERT_EQ(runWithPin(import).code, 0);
+
+    CtlResult listed = orvikctl("tokens");
+    EXPECT_NE(listed.out.find("\t" + BinToThumb(me.sha1) + "\t持卡人\t"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("\tkey\n"), std::string::npos) << listed.out;
+    CtlResult mine = orvikctl("list");
+    EXPECT_NE(mine.out.find(BinToThumb(me.sha1)), std::string::npos) << "listed in MY: " << mine.out;
+
+    TestPki::save(dir.file("doc.txt"), "签名的内容");
+    const std::string thumb = quote(BinToThumb(me.sha1));
+    CtlResult noPin = orvikctl("sign " + quote(dir.file("doc.txt")) + " " + quote(dir.file("doc.p7s")) + " --cert " +
+                               thumb + " 2>&1 </dev/null");
+    EXPECT_NE(noPin.out.find("no PIN given"), std::string::npos) << noPin.out;
+    ASSERT_EQ(
+        runWithPin("sign " + quote(dir.file("doc.txt")) + " " + quote(dir.file("doc.p7s")) + " --cert " + thumb).code,
+        0);
+    EXPECT_EQ(orvikctl("verify " + quote(dir.file("doc.txt")) + " " + quote(dir.file("doc.p7s"))).code, 0);
 }
 
 TEST(Orvikctl, LdapSearchFindsAndImportsFromBothDeploymentHosts) {
