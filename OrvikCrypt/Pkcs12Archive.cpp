@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include <orvik/CodePage.h>
+#include <orvik/TempFile.h>
 #include <orvik/OpenSslProviders.h>
 #include <orvik/Pkcs12Writer.h>
 
@@ -186,10 +187,10 @@ int unpackPkcs12(const char* path, const char* password, Pkcs12Contents& out) {
 bool replaceFile(const std::string& path, const std::string& bytes) {
     size_t slash = path.find_last_of('/');
     std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-    std::string temp = dir + "/.orvik-XXXXXX";
-    int fd = mkstemp(temp.data());
+    std::string temp;
+    int fd = orvik::createTempFile(dir, ".orvik-", temp);
     if (fd < 0) return false;
-    bool ok = fchmod(fd, 0600) == 0;
+    bool ok = true;
     for (size_t done = 0; ok && done < bytes.size();) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include <orvik/CodePage.h>
+#include <orvik/TempFile.h>
 #include <windows.h>
 
 #include "MyCertStore.h"
@@ -103,8 +104,7 @@ public:
     explicit Output(const std::string& target) : target_(target) {
         size_t slash = target.find_last_of('/');
         std::string dir = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-        temp_ = dir + "/.orvik-part-XXXXXX";
-        fd_ = mkstemp(temp_.data());
+        fd_ = orvik::createTempFile(dir, ".orvik-part-", temp_);
     }
     ~Output() {
         if (fd_ >= 0) ::close(fd_);

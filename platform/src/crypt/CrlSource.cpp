@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include <orvik/Home.h>
+#include <orvik/TempFile.h>
 
 namespace orvik::crypt {
 
@@ -112,8 +113,8 @@ bool CrlSource::store(const std::string& url, X509_CRL* crl) {
     int n = i2d_X509_CRL(crl, &der);
     if (n <= 0) return false;
     std::string path = cachePath(url);
-    std::string temp = path + ".tmp-XXXXXX";
-    int fd = mkstemp(temp.data());
+    std::string temp;
+    int fd = createTempFile(dir, ".crl.tmp-", temp);
     bool ok = fd >= 0;
     for (int done = 0; ok && done < n;) {
         ssize_t w = ::write(fd, der + done, static_cast<size_t>(n - done));

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include <orvik/Home.h>
+#include <orvik/TempFile.h>
 #include <winbase.h>
 
 #include "KeyBlob.h"
@@ -77,9 +78,11 @@ bool KeyContainer::save(const std::string& name, bool machine, const std::map<DW
         bytes.insert(bytes.end(), key.blob.begin(), key.blob.end());
     }
     const std::string path = pathOf(name, machine);
-    std::string temp = path + ".tmp-XXXXXX";
-    int fd = mkstemp(temp.data());
-    bool ok = fd >= 0 && fchmod(fd, 0600) == 0 && writeAll(fd, bytes.data(), bytes.size()) && fsync(fd) == 0;
+    const std::string dir = path.substr(0, path.find_last_of('/'));
+    std::string temp;
+    // One prefix for every container: a writer killed mid-way leaves a name no later one repeats.
+    int fd = createTempFile(dir, ".key.tmp-", temp);
+    bool ok = fd >= 0 && writeAll(fd, bytes.data(), bytes.size()) && fsync(fd) == 0;
     if (fd >= 0) ok = ::close(fd) == 0 && ok;
     cleanse(bytes);
     if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;

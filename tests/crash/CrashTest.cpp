@@ -1,0 +1,335 @@
+// Each writer run as a child process and killed at many points, or given a disk that fills up:
+// afterwards the state is the old one or the new one, whole; nothing is lost; nothing partial
+// lies where the user would take it for a result; and the next run starts cleanly.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <Encodings.h>
+#include <PFXFile.h>
+
+#include "support/Shell.h"
+#include "support/TempHome.h"
+#include "support/TestPki.h"
+
+using orvik::test::IssuedCert;
+using orvik::test::readFile;
+using orvik::test::runShell;
+using orvik::test::shellQuoted;
+using orvik::test::TempDir;
+using orvik::test::TestPki;
+using orvik::test::writeFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr unsigned kSeed = 20261209;
+constexpr size_t kKillPoints = 220;
+
+// The folders a writer works in: its ORVIK_HOME and a folder of files.
+struct World {
+    std::string home, work;
+    std::string file(const std::string& name) const { return work + "/" + name; }
+};
+
+struct Child {
+    int code;  // -1: killed
+    std::string out;
+};
+
+// orvikctl in `world`, with the fault shim's settings in its environment.
+Child orvikctl(const World& world, const std::string& args, const std::string& faults = "") {
+    std::string env = "ORVIK_HOME=" + shellQuoted(world.home) + " ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0";
+    if (!faults.empty()) env += " LD_PRELOAD=" + shellQuoted(FAULT_SHIM_PATH) + " " + faults;
+    auto run = runShell("cd " + shellQuoted(world.work) + " && exec env " + env + " " + ORVIKCTL_PATH + " " + args +
+                        " 2>&1 </dev/null");
+    return {run.code, run.out};
+}
+
+struct Writer {
+    const char* name;
+    std::function<void(const World&)> setup;  // the old state
+    std::string command;                      // the write, as orvikctl arguments
+    // "old", "new", or what else the state is.
+    std::function<std::string(const World&)> state;
+    // A run that must work from either state: the next start of the program.
+    std::function<std::string(const std::string& state)> again;
+};
+
+// Files a writer leaves while it works; none may outlive the next run.
+std::vector<std::string> leftovers(const World& w) {
+    std::vector<std::string> out;
+    for (const std::string& root : {w.home, w.work})
+        for (auto& e : fs::recursive_directory_iterator(root)) {
+            const std::string name = e.path().filename().string();
+            if (name.find(".orvik-") == 0 || name.find(".tmp-") != std::string::npos ||
+                name.find("-journal") != std::string::npos)
+                out.push_back(e.path().string());
+        }
+    return out;
+}
+
+void copyTree(const std::string& from, const std::string& to) {
+    fs::remove_all(to);
+    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+}
+
+// The writer's old state, made once, and the folders each run starts from a copy of.
+struct Scene {
+    explicit Scene(const Writer& writer) {
+        fs::create_directories(snapshot.home);
+        fs::create_directories(snapshot.work);
+        writer.setup(snapshot);
+    }
+    void reset() const {
+        copyTree(snapshot.home, world.home);
+        copyTree(snapshot.work, world.work);
+    }
+    TempDir root;
+    World snapshot{root.file("snapshot-home"), root.file("snapshot-work")};
+    World world{root.file("home"), root.file("work")};
+};
+
+struct Figures {
+    size_t operations = 0, points = 0, timed = 0, old = 0, fresh = 0, completed = 0;
+};
+
+// A kill point: before the Nth file system call, or so many microseconds after the start for a
+// writer whose work is mostly computing (a PKCS #12 file's key derivation).
+struct Point {
+    bool timed;
+    long value;
+    std::string fault() const {
+        return (timed ? "ORVIK_FAULT_KILL_AFTER_US=" : "ORVIK_FAULT_KILL_AT=") + std::to_string(value);
+    }
+    std::string text() const { return timed ? std::to_string(value) + " us" : "operation " + std::to_string(value); }
+};
+
+// Runs the writer once to count its operations, then kills it at a seeded sample of them.
+Figures crashAt(const Writer& writer) {
+    Scene scene(writer);
+    const TempDir& root = scene.root;
+    const World& snapshot = scene.snapshot;
+    const World& world = scene.world;
+    EXPECT_EQ(writer.state(snapshot), "old") << writer.name;
+
+    Figures f;
+    scene.reset();
+    const auto started = std::chrono::steady_clock::now();
+    Child counted = orvikctl(world, writer.command, "ORVIK_FAULT_COUNT=" + shellQuoted(root.file("count")));
+    const long duration = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count());
+    EXPECT_EQ(counted.code, 0) << writer.name << ": " << counted.out;
+    EXPECT_EQ(writer.state(world), "new") << writer.name;
+    f.operations = std::stoul(readFile(root.file("count")));
+
+    std::vector<long> calls(f.operations);
+    for (size_t i = 0; i < calls.size(); ++i) calls[i] = static_cast<long>(i + 1);
+    std::mt19937 random(kSeed);
+    std::shuffle(calls.begin(), calls.end(), random);
+    calls.resize(std::min(calls.size(), kKillPoints));
+    std::sort(calls.begin(), calls.end());
+    std::vector<Point> points;
+    for (long c : calls) points.push_back({false, c});
+    // Too few calls to kill at: the rest of the points fall in time, over the whole run.
+    std::uniform_int_distribution<long> when(0, duration + duration / 10);
+    while (points.size() < kKillPoints) points.push_back({true, when(random)});
+    f.points = points.size();
+
+    for (const Point& point : points) {
+        f.timed += point.timed;
+        scene.reset();
+        Child killed = orvikctl(world, writer.command, point.fault());
+        if (killed.code == 0) ++f.completed;
+        const std::string after = writer.state(world);
+        if (after != "old" && after != "new") {
+            ADD_FAILURE() << writer.name << " killed at " << point.text() << ": " << after;
+            continue;
+        }
+        ++(after == "old" ? f.old : f.fresh);
+        Child next = orvikctl(world, writer.again(after));
+        EXPECT_EQ(next.code, 0) << writer.name << " after a kill at " << point.text() << ": " << next.out;
+        EXPECT_EQ(writer.state(world), "new") << writer.name << " after a kill at " << point.text();
+        auto left = leftovers(world);
+        EXPECT_TRUE(left.empty()) << writer.name << " after a kill at " << point.text() << " left " << left.front();
+    }
+    std::printf("[crash] %-28s %4zu calls, %zu kill points (%zu in time): %zu old, %zu new, %zu ran to the end\n",
+                writer.name, f.operations, f.points, f.timed, f.old, f.fresh, f.completed);
+    return f;
+}
+
+// The writer with a disk that fills after so many bytes: it fails with a message or finishes,
+// and the state is whole either way.
+void diskFull(const Writer& writer) {
+    Scene scene(writer);
+    const World& world = scene.world;
+    size_t failures = 0;
+    for (long bytes : {0L, 1L, 100L, 1000L, 4096L, 10000L, 30000L, 100000L}) {
+        scene.reset();
+        Child run = orvikctl(world, writer.command, "ORVIK_FAULT_ENOSPC=" + std::to_string(bytes));
+        const std::string after = writer.state(world);
+        EXPECT_NE(run.code, -1) << writer.name << " with " << bytes << " bytes free crashed: " << run.out;
+        if (run.code == 0) {
+            EXPECT_EQ(after, "new") << writer.name << " reported success with " << bytes << " bytes free";
+        } else {
+            ++failures;
+            EXPECT_EQ(after, "old") << writer.name << " failed with " << bytes << " bytes free and left " << after;
+            EXPECT_NE(run.out.find("orvikctl: "), std::string::npos)
+                << writer.name << " failed without a message: " << run.out;
+        }
+        auto left = leftovers(world);
+        EXPECT_TRUE(left.empty()) << writer.name << " with a full disk left " << left.front();
+    }
+    EXPECT_GT(failures, 0u) << writer.name << " never saw the disk full";
+}
+
+// What the writers share: a personal certificate with its key, another person's certificate.
+struct People {
+    IssuedCert me = TestPki::instance().issue({.cn = "本人", .email = "me@example.test", .keyUsage = 0xA0});
+    IssuedCert other = TestPki::instance().issue({.cn = "他人", .email = "other@example.test", .keyUsage = 0x20});
+    IssuedCert third = TestPki::instance().issue({.cn = "第三人", .email = "third@example.test", .keyUsage = 0x20});
+    std::string myThumb() const { return shellQuoted(BinToThumb(me.sha1)); }
+
+    void importMine(const World& w) const {
+        TestPki::save(w.file("me.pem"), me.pem);
+        TestPki::save(w.file("me.key"), me.keyPem);
+        ASSERT_EQ(orvikctl(w, "import-cert me.pem --key me.key").code, 0);
+        fs::remove(w.file("me.key"));
+    }
+};
+
+const People& people() {
+    static People p;
+    return p;
+}
+
+bool listed(const World& w, const std::string& store, const IssuedCert& c) {
+    return orvikctl(w, "list --store " + store).out.find(BinToThumb(c.sha1)) != std::string::npos;
+}
+
+Writer certificateStore() {
+    return {"certificate store",
+            [](const World& w) {
+                TestPki::save(w.file("other.cer"), people().other.der);
+                TestPki::save(w.file("third.cer"), people().third.der);
+                ASSERT_EQ(orvikctl(w, "import-cert other.cer --store ADDRESSBOOK").code, 0);
+            },
+            "import-cert third.cer --store ADDRESSBOOK",
+            [](const World& w) -> std::string {
+                if (!listed(w, "ADDRESSBOOK", people().other)) return "the certificate there before is gone";
+                return listed(w, "ADDRESSBOOK", people().third) ? "new" : "old";
+            },
+            [](const std::string&) { return std::string("import-cert third.cer --store ADDRESSBOOK"); }};
+}
+
+Writer keyContainer() {
+    return {"key container and MY",
+            [](const World& w) {
+                TestPki::save(w.file("me.pem"), people().me.pem);
+                TestPki::save(w.file("me.key"), people().me.keyPem);
+                writeFile(w.file("doc.txt"), "to be signed");
+            },
+            "import-cert me.pem --key me.key",
+            [](const World& w) -> std::string {
+                if (!listed(w, "MY", people().me)) return "old";
+                // Listed means usable: the key must have come along whole.
+                Child sign = orvikctl(w, "sign doc.txt doc.p7s --cert " + people().myThumb());
+                fs::remove(w.file("doc.p7s"));
+                return sign.code == 0 ? "new" : "listed without a usable key: " + sign.out;
+            },
+            [](const std::string&) { return std::string("import-cert me.pem --key me.key"); }};
+}
+
+Writer pkcs12InPlace() {
+    return {"PKCS#12 password in place",
+            [](const World& w) { TestPki::save(w.file("me.pfx"), TestPki::pkcs12(people().me, "old")); },
+            "passwd-pfx me.pfx me.pfx --old old --new new",
+            [](const World& w) -> std::string {
+                std::string algorithm;
+                const std::string path = w.file("me.pfx");
+                if (InspectPkcs12(path.c_str(), "old", algorithm) == 0) return "old";
+                if (InspectPkcs12(path.c_str(), "new", algorithm) == 0) return "new";
+                return "opens with neither password";
+            },
+            [](const std::string& state) {
+                return "passwd-pfx me.pfx me.pfx --old " + std::string(state == "old" ? "old" : "new") + " --new new";
+            }};
+}
+
+const char* const kOldText = "the version before";
+const char* const kNewText = "the version the user wrote last, 新的";
+
+std::string openSecureFile(const World& w, const std::string& name) {
+    Child run = orvikctl(w, "decrypt " + name + " check.out");
+    std::string text = run.code == 0 ? readFile(w.file("check.out")) : "<" + run.out + ">";
+    fs::remove(w.file("check.out"));
+    return text;
+}
+
+Writer secureFileWritten() {
+    return {"secure file written",
+            [](const World& w) {
+                people().importMine(w);
+                writeFile(w.file("report.txt"), kOldText);
+                ASSERT_EQ(orvikctl(w, "encrypt report.txt report.ovk --self " + people().myThumb()).code, 0);
+                writeFile(w.file("report.txt"), kNewText);
+            },
+            "encrypt report.txt report.ovk --self " + people().myThumb(),
+            [](const World& w) -> std::string {
+                if (readFile(w.file("report.txt")) != kNewText) return "the source changed";
+                std::string text = openSecureFile(w, "report.ovk");
+                return text == kOldText ? "old" : text == kNewText ? "new" : "report.ovk holds " + text;
+            },
+            [](const std::string&) { return "encrypt report.txt report.ovk --self " + people().myThumb(); }};
+}
+
+Writer secureFileDecrypted() {
+    return {"secure file decrypted",
+            [](const World& w) {
+                people().importMine(w);
+                writeFile(w.file("report.txt"), kNewText);
+                ASSERT_EQ(orvikctl(w, "encrypt report.txt report.ovk --self " + people().myThumb()).code, 0);
+                writeFile(w.file("report.txt"), kOldText);
+            },
+            "decrypt report.ovk report.txt",
+            [](const World& w) -> std::string {
+                if (!fs::exists(w.file("report.ovk"))) return "the secure file is gone";
+                std::string text = readFile(w.file("report.txt"));
+                return text == kOldText ? "old" : text == kNewText ? "new" : "report.txt holds " + text;
+            },
+            [](const std::string&) { return std::string("decrypt report.ovk report.txt"); }};
+}
+
+std::vector<Writer> writers() {
+    return {certificateStore(), keyContainer(), pkcs12InPlace(), secureFileWritten(), secureFileDecrypted()};
+}
+
+class CrashEach : public ::testing::TestWithParam<int> {};
+
+TEST_P(CrashEach, KilledAnywhereLeavesTheOldOrTheNewStateAndStartsCleanly) {
+    Writer w = writers()[static_cast<size_t>(GetParam())];
+    Figures f = crashAt(w);
+    EXPECT_GE(f.points, 200u) << w.name << " has too few operations to kill";
+    EXPECT_GT(f.old, 0u) << w.name;
+    EXPECT_GT(f.fresh, 0u) << w.name;
+}
+
+TEST_P(CrashEach, AFullDiskGivesAMessageAndLosesNothing) { diskFull(writers()[static_cast<size_t>(GetParam())]); }
+
+std::string writerName(const ::testing::TestParamInfo<int>& info) {
+    static const char* const names[] = {"CertificateStore", "KeyContainer", "Pkcs12InPlace", "SecureFileWritten",
+                                        "SecureFileDecrypted"};
+    return names[info.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(Writers, CrashEach, ::testing::Range(0, 5), writerName);
+
+}  // namespace
