@@ -21,6 +21,8 @@ packages=(
   libnss3-tools
   # tests: a software PKCS#11 token
   softhsm2
+  # fuzzing: clang with libFuzzer and the sanitizers' runtimes
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with AddressSanitizer and UndefinedBehaviorSanitizer,
-# and runs every test.
+# runs every test, then fuzzes every parser for a short while.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci "$@"
+# Every parser of outside data under libFuzzer, a short run per target.
+scripts/fuzz.sh "${ORVIK_FUZZ_SECONDS:-15}"

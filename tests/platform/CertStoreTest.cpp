@@ -328,3 +328,33 @@ TEST(CertStore, AnotherProcessSeesAndChangesTheSameEntries) {
     EXPECT_EQ(child.wait(), 0);
     EXPECT_EQ(firstFriendlyName(systemStore("MY").get()), u"来自子进程");
 }
+
+// Found by fuzzing: a key-provider property whose parameter table lies past its end.
+TEST(CertStore, AStoredKeyProviderPropertyIsReadOnlyWithinItsBytes) {
+    IssuedCert user = TestPki::instance().issue({.cn = "kpi"});
+    auto record = [](DWORD id, const std::string& bytes) {
+        std::string out(12, '\0');
+        for (int i = 0; i < 4; ++i) {
+            out[i] = static_cast<char>(id >> (8 * i));
+            out[4 + i] = static_cast<char>(1 >> (8 * i));
+            out[8 + i] = static_cast<char>(bytes.size() >> (8 * i));
+        }
+        return out + bytes;
+    };
+    for (DWORD table : {0x1Cu, 0x200u, 0x7FFFFFF0u, 0xFFFFFFF0u}) {
+        std::string info(28, '\0');
+        info[16] = 1;  // one parameter
+        for (int i = 0; i < 4; ++i) info[20 + i] = static_cast<char>(table >> (8 * i));
+        std::string element = record(CERT_KEY_PROV_INFO_PROP_ID, info) + record(32, user.der);
+        StorePtr store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+        const void* added = nullptr;
+        ASSERT_TRUE(CertAddSerializedElementToStore(store.get(), reinterpret_cast<const BYTE*>(element.data()),
+                                                    static_cast<DWORD>(element.size()), CERT_STORE_ADD_ALWAYS, 0, 0,
+                                                    nullptr, &added));
+        CertPtr cert(static_cast<PCCERT_CONTEXT>(added));
+        DWORD size = 0;
+        EXPECT_FALSE(CertGetCertificateContextProperty(cert.get(), CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size))
+            << std::hex << table;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_BAD_ENCODE)) << std::hex << table;
+    }
+}

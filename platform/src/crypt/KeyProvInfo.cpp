@@ -85,7 +85,7 @@ DWORD keyProvInfoSize(const std::vector<BYTE>& stored) {
     if (container == static_cast<size_t>(-1) || provider == static_cast<size_t>(-1)) return 0;
     size_t size = alignUp(sizeof(CRYPT_KEY_PROV_INFO)) + alignUp(container * 2) + alignUp(provider * 2);
     if (count) {
-        if (table < kHeader || count > (stored.size() - table) / kParam) return 0;
+        if (table < kHeader || table > stored.size() || count > (stored.size() - table) / kParam) return 0;
         size += alignUp(sizeof(CRYPT_KEY_PROV_PARAM) * count);
         for (DWORD i = 0; i < count; ++i) {
             const BYTE* row = p + table + kParam * i;
