@@ -16,6 +16,7 @@
 #include <Encodings.h>
 #include <PFXFile.h>
 
+#include "crypt/FoxmailFixture.h"
 #include "support/Shell.h"
 #include "support/TempHome.h"
 #include "support/TestPki.h"
@@ -70,8 +71,9 @@ std::vector<std::string> leftovers(const World& w) {
     for (const std::string& root : {w.home, w.work})
         for (auto& e : fs::recursive_directory_iterator(root)) {
             const std::string name = e.path().filename().string();
+            const bool temporary = name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0;
             if (name.find(".orvik-") == 0 || name.find(".tmp-") != std::string::npos ||
-                name.find("-journal") != std::string::npos)
+                name.find("-journal") != std::string::npos || temporary)
                 out.push_back(e.path().string());
         }
     return out;
@@ -84,10 +86,13 @@ void copyTree(const std::string& from, const std::string& to) {
 
 // The writer's old state, made once, and the folders each run starts from a copy of.
 struct Scene {
+    // Made where the runs happen, so paths the state records (a Foxmail folder) hold for them.
     explicit Scene(const Writer& writer) {
-        fs::create_directories(snapshot.home);
-        fs::create_directories(snapshot.work);
-        writer.setup(snapshot);
+        fs::create_directories(world.home);
+        fs::create_directories(world.work);
+        writer.setup(world);
+        copyTree(world.home, snapshot.home);
+        copyTree(world.work, snapshot.work);
     }
     void reset() const {
         copyTree(snapshot.home, world.home);
@@ -117,9 +122,8 @@ struct Point {
 Figures crashAt(const Writer& writer) {
     Scene scene(writer);
     const TempDir& root = scene.root;
-    const World& snapshot = scene.snapshot;
     const World& world = scene.world;
-    EXPECT_EQ(writer.state(snapshot), "old") << writer.name;
+    EXPECT_EQ(writer.state(world), "old") << writer.name;
 
     Figures f;
     scene.reset();
@@ -308,8 +312,39 @@ Writer secureFileDecrypted() {
             [](const std::string&) { return std::string("decrypt report.ovk report.txt"); }};
 }
 
+const char* const kFoxInfo = "MailAddress=me@example.test\r\nSignCertHash=\r\nSMTPHost=smtp.example.test\r\n";
+
+Writer foxmailAccount() {
+    return {"Foxmail account rewritten",
+            [](const World& w) {
+                people().importMine(w);
+                const std::string fox = w.file("Foxmail");
+                fs::create_directories(fox + "/mail/me");
+                fs::create_directories(fox + "/Address");
+                orvik::test::writeVer30(fox + "/accounts.cfg", "accounts.cfg",
+                                        orvik::test::foxAccountList({{"本人", "C:\\Foxmail\\mail\\me\\"}}));
+                orvik::test::writeVer30(fox + "/mail/me/Account.stg", "AccInfo.cfg", kFoxInfo);
+                ASSERT_EQ(orvikctl(w, "foxmail --path " + shellQuoted(fox)).code, 0);
+            },
+            "foxmail set-sign 本人 " + people().myThumb(),
+            [](const World& w) -> std::string {
+                const std::string stream =
+                    orvik::test::ver30Stream(w.file("Foxmail/mail/me/Account.stg"), "AccInfo.cfg");
+                if (stream == kFoxInfo) return "old";
+                const std::string info = kFoxInfo;
+                const size_t at = info.find("SignCertHash=") + 13;
+                // The grouped thumbprint, 49 characters, in place; every other byte as it was.
+                if (stream.size() == info.size() + 49 && stream.substr(0, at) == info.substr(0, at) &&
+                    stream.substr(at + 49) == info.substr(at))
+                    return "new";
+                return "AccInfo.cfg holds " + stream;
+            },
+            [](const std::string&) { return "foxmail set-sign 本人 " + people().myThumb(); }};
+}
+
 std::vector<Writer> writers() {
-    return {certificateStore(), keyContainer(), pkcs12InPlace(), secureFileWritten(), secureFileDecrypted()};
+    return {certificateStore(),  keyContainer(),        pkcs12InPlace(),
+            secureFileWritten(), secureFileDecrypted(), foxmailAccount()};
 }
 
 class CrashEach : public ::testing::TestWithParam<int> {};
@@ -325,11 +360,11 @@ TEST_P(CrashEach, KilledAnywhereLeavesTheOldOrTheNewStateAndStartsCleanly) {
 TEST_P(CrashEach, AFullDiskGivesAMessageAndLosesNothing) { diskFull(writers()[static_cast<size_t>(GetParam())]); }
 
 std::string writerName(const ::testing::TestParamInfo<int>& info) {
-    static const char* const names[] = {"CertificateStore", "KeyContainer", "Pkcs12InPlace", "SecureFileWritten",
-                                        "SecureFileDecrypted"};
+    static const char* const names[] = {"CertificateStore",  "KeyContainer",        "Pkcs12InPlace",
+                                        "SecureFileWritten", "SecureFileDecrypted", "FoxmailAccount"};
     return names[info.param];
 }
 
-INSTANTIATE_TEST_SUITE_P(Writers, CrashEach, ::testing::Range(0, 5), writerName);
+INSTANTIATE_TEST_SUITE_P(Writers, CrashEach, ::testing::Range(0, 6), writerName);
 
 }  // namespace

@@ -15,5 +15,7 @@ ORVIK_PLATFORM_API int createTempFile(const std::string& dir, const std::string&
 
 // Removes the files "<dir>/<prefix><pid>-*" whose process no longer runs; returns how many.
 ORVIK_PLATFORM_API int sweepStaleTempFiles(const std::string& dir, const std::string& prefix);
+// The same in the folder open as `dirFd`.
+ORVIK_PLATFORM_API int sweepStaleTempFilesAt(int dirFd, const std::string& prefix);
 
 }  // namespace orvik

@@ -30,17 +30,30 @@ bool running(pid_t pid) { return pid == getpid() || kill(pid, 0) == 0 || errno =
 
 }  // namespace
 
-int sweepStaleTempFiles(const std::string& dir, const std::string& prefix) {
-    DIR* d = opendir(dir.c_str());
-    if (!d) return 0;
+int sweepStaleTempFilesAt(int dirFd, const std::string& prefix) {
+    int own = ::dup(dirFd);
+    DIR* d = own >= 0 ? fdopendir(own) : nullptr;
+    if (!d) {
+        if (own >= 0) ::close(own);
+        return 0;
+    }
     std::vector<std::string> stale;
     while (dirent* e = readdir(d)) {
         pid_t pid = writerOf(e->d_name, prefix);
-        if (pid && !running(pid)) stale.push_back(dir + "/" + e->d_name);
+        if (pid && !running(pid)) stale.push_back(e->d_name);
     }
+    rewinddir(d);
     closedir(d);
     int removed = 0;
-    for (const auto& path : stale) removed += ::unlink(path.c_str()) == 0;
+    for (const auto& name : stale) removed += ::unlinkat(dirFd, name.c_str(), 0) == 0;
+    return removed;
+}
+
+int sweepStaleTempFiles(const std::string& dir, const std::string& prefix) {
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    int removed = sweepStaleTempFilesAt(fd, prefix);
+    ::close(fd);
     return removed;
 }
 

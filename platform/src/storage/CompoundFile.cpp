@@ -29,6 +29,7 @@
 
 #include <orvik/CodePage.h>
 #include <orvik/Owned.h>
+#include <orvik/TempFile.h>
 
 namespace orvik::storage {
 namespace {
@@ -221,13 +222,16 @@ public:
     TempFile& operator=(const TempFile&) = delete;
 
     int create(const std::string& baseName) {
+        // "<prefix><pid>-<random>.tmp": what a writer that died left here goes now.
+        const std::string prefix = "." + baseName.substr(0, 200) + ".";
+        orvik::sweepStaleTempFilesAt(dirFd_, prefix);
         for (int attempt = 0; attempt < 100; ++attempt) {
             uint64_t random = 0;
             if (::getrandom(&random, sizeof random, 0) != sizeof random)
                 random = (static_cast<uint64_t>(::getpid()) << 32) ^ static_cast<uint64_t>(attempt);
             char suffix[17];
             std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random));
-            std::string name = "." + baseName.substr(0, 200) + "." + suffix + ".tmp";
+            std::string name = prefix + std::to_string(::getpid()) + "-" + suffix + ".tmp";
             int fd = ::openat(dirFd_, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
             if (fd >= 0) {
                 fd_ = fd;
