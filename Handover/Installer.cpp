@@ -137,6 +137,46 @@ bool stage(const std::string& from, const std::string& to, const std::string& ta
     return ok;
 }
 
+// The swap's journal: one line "<folder>\t<name>\t<1 when it replaced a file>" per file, written
+// before the first rename; "done" is appended once every file and the list are in place.
+std::string journalName(const std::string& programDir) { return programDir + "/.install.journal"; }
+
+bool writeJournal(const std::string& path, const std::string& text, bool append) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0600);
+    if (fd < 0) return false;
+    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
+    return ::close(fd) == 0 && ok;
+}
+
+// A run killed during the swap: before "done" every file goes back to what it was, so the old
+// version stands whole; after it the backups are only dropped. Either way the journal goes.
+void replayJournal(const std::string& programDir) {
+    std::string journal;
+    if (!readAll(journalName(programDir), journal)) return;
+    const bool done = journal.size() >= 5 && journal.compare(journal.size() - 5, 5, "done\n") == 0;
+    size_t at = 0;
+    while (at < journal.size()) {
+        size_t end = journal.find('\n', at);
+        if (end == std::string::npos) break;
+        const std::string line = journal.substr(at, end - at);
+        at = end + 1;
+        size_t tab1 = line.find('\t'), tab2 = line.rfind('\t');
+        if (tab1 == std::string::npos || tab2 == tab1) continue;
+        const std::string dir = line.substr(0, tab1), name = line.substr(tab1 + 1, tab2 - tab1 - 1);
+        const bool replaced = line.substr(tab2 + 1) == "1";
+        const std::string target = dir + "/" + name, backup = backupName(dir, name);
+        if (done) {
+            ::unlink(backup.c_str());
+        } else if (exists(backup)) {
+            ::rename(backup.c_str(), target.c_str());
+        } else if (!replaced) {
+            ::unlink(target.c_str());  // a file the update added
+        }
+        ::unlink(stagedName(dir, name).c_str());
+    }
+    ::unlink(journalName(programDir).c_str());
+}
+
 // A crash between the two renames of a file leaves only its backup: that one is put back. Other
 // leftovers are dropped; the installed list was not replaced then, so the next check fetches again.
 void recover(const std::string& dir) {
@@ -209,6 +249,7 @@ void Installer::syncFolders() const {
 }
 
 Installer::Result Installer::run() {
+    replayJournal(programDir_);
     recover(programDir_);
     if (systemDir_ != programDir_) recover(systemDir_);
     syncFolders();
@@ -291,6 +332,22 @@ Installer::Result Installer::install(const std::string& temp, const std::string&
         item.staged = stage(temp + "/" + item.name, stagedName(item.dir, item.name), item.dir + "/" + item.name);
         ok = item.staged;
     }
+    // The list goes in last, with the files: while the old one is installed, the next check
+    // fetches everything again.
+    if (ok) {
+        Item list{kListName, programDir_};
+        list.staged = stage(temp + "/" + kListName, stagedName(programDir_, kListName), programDir_ + "/" + kListName);
+        ok = list.staged;
+        items.push_back(list);
+    }
+    // What the swap is about to do, on disk first, so a run killed half-way is undone whole.
+    std::string journal;
+    for (const Item& item : items)
+        journal += item.dir + "\t" + item.name + "\t" + (exists(item.dir + "/" + item.name) ? "1" : "0") + "\n";
+    if (ok) {
+        ok = writeJournal(journalName(programDir_), journal, false);
+        syncFolders();
+    }
     // Renames keep a running program's or loaded library's inode intact and leave no half-written file.
     for (Item& item : items) {
         if (!ok) break;
@@ -305,17 +362,12 @@ Installer::Result Installer::install(const std::string& temp, const std::string&
             ok = item.swapped;
         }
     }
-    // The list goes in last: while the old one is installed, the next check fetches everything again.
-    if (ok) {
-        const std::string staged = stagedName(programDir_, kListName);
-        const std::string target = programDir_ + "/" + kListName;
-        ok = stage(temp + "/" + kListName, staged, target) && ::rename(staged.c_str(), target.c_str()) == 0;
-        if (!ok) ::unlink(staged.c_str());
-    }
-
-    if (!ok) rollBack(items);
     syncFolders();
+    if (ok) ok = writeJournal(journalName(programDir_), "done\n", true);
     if (!ok) {
+        rollBack(items);
+        syncFolders();
+        ::unlink(journalName(programDir_).c_str());
         message_(kInUseMessage);
         return {};
     }
@@ -324,7 +376,10 @@ Installer::Result Installer::install(const std::string& temp, const std::string&
         if (item.backedUp) ::unlink(backupName(item.dir, item.name).c_str());
     }
     syncFolders();
-    return {static_cast<int>(items.size()), true};
+    ::unlink(journalName(programDir_).c_str());
+    syncFolders();
+    // The list is no file of the update's own.
+    return {static_cast<int>(items.size()) - 1, true};
 }
 
 }  // namespace handover

@@ -1,4 +1,4 @@
-// update-status, update-check, update-get, filelist: the updater without its windows.
+// update-status, update-check, update-get, update-install, filelist: the updater without its windows.
 #include <cstdio>
 #include <string>
 
@@ -8,6 +8,7 @@
 #include "Command.h"
 #include "Common.h"
 #include "FileList.h"
+#include "Installer.h"
 #include "Options.h"
 #include "UpdateFile.h"
 
@@ -102,6 +103,21 @@ int filelist(const Args& args) {
     return Ok;
 }
 
+// What Handover does once the fetcher has left the files in <program>/temp, without its window.
+int updateInstall(const Args& args) {
+    Parsed p = parseOptions(args, {"dir", "system"});
+    if (!p.ok) return fail(p.error);
+    if (!p.positional.empty()) return usage("update-install");
+    const std::string dir = folderOf(p);
+    const std::string system = p.has("system") ? p.value("system") : handover::Installer::systemFolder(dir);
+    std::string said;
+    handover::Installer installer(dir, system, [&said](const std::string& text) { said = text; });
+    handover::Installer::Result r = installer.run();
+    if (!r.ok) return fail(said.empty() ? "nothing was installed" : said);
+    std::printf("%d\tinstalled\n", r.installed);
+    return Ok;
+}
+
 const bool kRegistered = registered({
     {"update-status", "[--dir DIR]", "the update key, the program folder and the update server", updateStatus},
     {"update-check", "[--dir DIR] [--host HOST] [--path PATH]",
@@ -109,6 +125,8 @@ const bool kRegistered = registered({
     {"update-get", "REMOTE OUT [--host HOST] [--size N] [--sha256 HEX]",
      "download one file from the update server, whole or not at all", updateGet},
     {"filelist", "FILE", "the components and files of a FileList.xml", filelist},
+    {"update-install", "[--dir DIR] [--system DIR]",
+     "put the files the fetcher left in DIR/temp in place, all or none, as Handover does", updateInstall},
 });
 
 }  // namespace

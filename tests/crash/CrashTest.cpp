@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -63,6 +64,12 @@ struct Writer {
     std::function<std::string(const World&)> state;
     // A run that must work from either state: the next start of the program.
     std::function<std::string(const std::string& state)> again;
+    // Whether that run always ends in the new state; an update whose staged files a killed run
+    // had already used up has nothing left to install, and the old or new state must just be whole.
+    bool againFinishes = true;
+    // A writer of many files (the installer) keeps a journal instead: what a killed run left is
+    // undone or completed, whole, by the next run, and only then is the state checked.
+    bool settlesOnNextRun = false;
 };
 
 // Files a writer leaves while it works; none may outlive the next run.
@@ -71,7 +78,12 @@ std::vector<std::string> leftovers(const World& w) {
     for (const std::string& root : {w.home, w.work})
         for (auto& e : fs::recursive_directory_iterator(root)) {
             const std::string name = e.path().filename().string();
-            const bool temporary = name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0;
+            auto endsWith = [&](const char* tail) {
+                const size_t n = std::strlen(tail);
+                return name.size() > n && name.compare(name.size() - n, n, tail) == 0;
+            };
+            const bool temporary =
+                endsWith(".tmp") || (name[0] == '.' && (endsWith(".old") || endsWith(".new") || endsWith(".journal")));
             if (name.find(".orvik-") == 0 || name.find(".tmp-") != std::string::npos ||
                 name.find("-journal") != std::string::npos || temporary)
                 out.push_back(e.path().string());
@@ -153,15 +165,25 @@ Figures crashAt(const Writer& writer) {
         scene.reset();
         Child killed = orvikctl(world, writer.command, point.fault());
         if (killed.code == 0) ++f.completed;
-        const std::string after = writer.state(world);
+        std::string after = writer.state(world);
+        if (writer.settlesOnNextRun) {
+            Child recovery = orvikctl(world, writer.again(after));
+            after = writer.state(world);
+        }
         if (after != "old" && after != "new") {
             ADD_FAILURE() << writer.name << " killed at " << point.text() << ": " << after;
             continue;
         }
         ++(after == "old" ? f.old : f.fresh);
         Child next = orvikctl(world, writer.again(after));
-        EXPECT_EQ(next.code, 0) << writer.name << " after a kill at " << point.text() << ": " << next.out;
-        EXPECT_EQ(writer.state(world), "new") << writer.name << " after a kill at " << point.text();
+        const std::string settled = writer.state(world);
+        if (writer.againFinishes) {
+            EXPECT_EQ(next.code, 0) << writer.name << " after a kill at " << point.text() << ": " << next.out;
+            EXPECT_EQ(settled, "new") << writer.name << " after a kill at " << point.text();
+        } else {
+            EXPECT_TRUE(settled == "old" || settled == "new")
+                << writer.name << " after a kill at " << point.text() << " and a second run: " << settled;
+        }
         auto left = leftovers(world);
         EXPECT_TRUE(left.empty()) << writer.name << " after a kill at " << point.text() << " left " << left.front();
     }
@@ -342,9 +364,51 @@ Writer foxmailAccount() {
             [](const std::string&) { return "foxmail set-sign 本人 " + people().myThumb(); }};
 }
 
+std::string updateEntry(const std::string& name, const std::string& path = "") {
+    return "  <File><FileName>" + name + "</FileName>" + (path.empty() ? "" : "<FilePath>" + path + "</FilePath>") +
+           "</File>\n";
+}
+
+const std::string kNewList = "<?xml version=\"1.0\" encoding=\"gb2312\"?>\n<FileList Version=\"1.5.7\">\n" +
+                             updateEntry("a.dat") + updateEntry("b.dat") + updateEntry("new.dat") +
+                             updateEntry("s.so", "sys") + "</FileList>\n";
+
+Writer updateInstalled() {
+    Writer w{"update installed",
+             [](const World& w) {
+                 fs::create_directories(w.file("program/temp"));
+                 fs::create_directories(w.file("system"));
+                 writeFile(w.file("program/a.dat"), "old a");
+                 writeFile(w.file("program/b.dat"), "old b");
+                 writeFile(w.file("program/FileList.xml"), "old list");
+                 writeFile(w.file("system/s.so"), "old s");
+                 writeFile(w.file("program/temp/a.dat"), "new a");
+                 writeFile(w.file("program/temp/b.dat"), "new b");
+                 writeFile(w.file("program/temp/new.dat"), "new file");
+                 writeFile(w.file("program/temp/s.so"), "new s");
+                 writeFile(w.file("program/temp/FileList.xml"), kNewList);
+             },
+             "update-install --dir program --system system",
+             [](const World& w) -> std::string {
+                 auto text = [&](const std::string& name) {
+                     return fs::exists(w.file(name)) ? readFile(w.file(name)) : std::string("<none>");
+                 };
+                 const std::string files = text("program/a.dat") + "|" + text("program/b.dat") + "|" +
+                                           text("program/new.dat") + "|" + text("system/s.so") + "|" +
+                                           text("program/FileList.xml");
+                 if (files == "old a|old b|<none>|old s|old list") return "old";
+                 if (files == "new a|new b|new file|new s|" + kNewList) return "new";
+                 return "the program folder holds " + files;
+             },
+             [](const std::string&) { return std::string("update-install --dir program --system system"); }};
+    w.againFinishes = false;
+    w.settlesOnNextRun = true;
+    return w;
+}
+
 std::vector<Writer> writers() {
-    return {certificateStore(),  keyContainer(),        pkcs12InPlace(),
-            secureFileWritten(), secureFileDecrypted(), foxmailAccount()};
+    return {certificateStore(),    keyContainer(),   pkcs12InPlace(),  secureFileWritten(),
+            secureFileDecrypted(), foxmailAccount(), updateInstalled()};
 }
 
 class CrashEach : public ::testing::TestWithParam<int> {};
@@ -353,18 +417,21 @@ TEST_P(CrashEach, KilledAnywhereLeavesTheOldOrTheNewStateAndStartsCleanly) {
     Writer w = writers()[static_cast<size_t>(GetParam())];
     Figures f = crashAt(w);
     EXPECT_GE(f.points, 200u) << w.name << " has too few operations to kill";
-    EXPECT_GT(f.old, 0u) << w.name;
+    // A journal's next run finishes what the staged files allow: the old state may never remain.
+    if (!w.settlesOnNextRun) {
+        EXPECT_GT(f.old, 0u) << w.name;
+    }
     EXPECT_GT(f.fresh, 0u) << w.name;
 }
 
 TEST_P(CrashEach, AFullDiskGivesAMessageAndLosesNothing) { diskFull(writers()[static_cast<size_t>(GetParam())]); }
 
 std::string writerName(const ::testing::TestParamInfo<int>& info) {
-    static const char* const names[] = {"CertificateStore",  "KeyContainer",        "Pkcs12InPlace",
-                                        "SecureFileWritten", "SecureFileDecrypted", "FoxmailAccount"};
+    static const char* const names[] = {"CertificateStore",    "KeyContainer",   "Pkcs12InPlace",  "SecureFileWritten",
+                                        "SecureFileDecrypted", "FoxmailAccount", "UpdateInstalled"};
     return names[info.param];
 }
 
-INSTANTIATE_TEST_SUITE_P(Writers, CrashEach, ::testing::Range(0, 6), writerName);
+INSTANTIATE_TEST_SUITE_P(Writers, CrashEach, ::testing::Range(0, 7), writerName);
 
 }  // namespace
