@@ -277,6 +277,40 @@ TEST_F(HandoverTest, RecoversWhatACrashedRunLeftBehind) {
     EXPECT_EQ(readFile(system + "/s.so"), "old s");
 }
 
+TEST_F(HandoverTest, AJournalledSwapCutShortIsUndoneWholeAndAFinishedOneKept) {
+    // What a run killed half-way through its renames leaves: two files swapped, one added.
+    auto leaveHalfSwapped = [&](bool done) {
+        fs::remove_all(program);
+        fs::remove_all(system);
+        fs::create_directories(program);
+        fs::create_directories(system);
+        put(program + "/a.dat", "new a");
+        put(program + "/.a.dat.old", "old a");
+        put(program + "/new.dat", "new file");
+        put(program + "/b.dat", "old b");
+        put(program + "/.b.dat.new", "new b");
+        put(program + "/FileList.xml", done ? "new list" : "old list");
+        if (done) put(program + "/.FileList.xml.old", "old list");
+        put(system + "/s.so", "old s");
+        put(program + "/.install.journal", program + "\ta.dat\t1\n" + program + "\tnew.dat\t0\n" + program +
+                                               "\tb.dat\t1\n" + system + "\ts.so\t1\n" + program +
+                                               "\tFileList.xml\t1\n" + (done ? "done\n" : ""));
+    };
+    leaveHalfSwapped(false);
+    run();
+    EXPECT_EQ(namesIn(program), (std::set<std::string>{"a.dat", "b.dat", "FileList.xml"}));
+    EXPECT_EQ(readFile(program + "/a.dat"), "old a");
+    EXPECT_EQ(readFile(program + "/b.dat"), "old b");
+    EXPECT_EQ(readFile(program + "/FileList.xml"), "old list");
+    EXPECT_EQ(readFile(system + "/s.so"), "old s");
+
+    leaveHalfSwapped(true);
+    run();
+    EXPECT_EQ(namesIn(program), (std::set<std::string>{"a.dat", "b.dat", "new.dat", "FileList.xml"}));
+    EXPECT_EQ(readFile(program + "/a.dat"), "new a");
+    EXPECT_EQ(readFile(program + "/FileList.xml"), "new list");
+}
+
 TEST_F(HandoverTest, ALinkInTempIsNeverFollowed) {
     const std::string outside = root.file("outside");
     fs::create_directories(outside + "/dir");
