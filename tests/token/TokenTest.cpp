@@ -130,13 +130,18 @@ private:
     CK_SESSION_HANDLE session_ = 0;
 };
 
-}  // namespace
-
-TEST(Token, ImportedPkcs12KeyStaysOnTheTokenAndItsCertificateIsListed) {
+// A fresh state folder, a fresh token with its PIN questions answered, a folder of files.
+class Token : public ::testing::Test {
+protected:
     TempHome home;
     TempDir dir;
     SoftToken token;
     PinAnswers pins;
+};
+
+}  // namespace
+
+TEST_F(Token, ImportedPkcs12KeyStaysOnTheTokenAndItsCertificateIsListed) {
     auto imported = importOntoToken(token, dir, pins, "张三");
     ASSERT_EQ(pins.asked.size(), 1u);
     EXPECT_EQ(pins.asked[0].token, token.label());
@@ -184,11 +189,7 @@ TEST(Token, ImportedPkcs12KeyStaysOnTheTokenAndItsCertificateIsListed) {
     EXPECT_EQ(view.attribute(privateKeys[0], CKA_PRIVATE_EXPONENT, exponent), CKR_ATTRIBUTE_SENSITIVE);
 }
 
-TEST(Token, ImportingTheSameFileAgainKeepsOnePairAndCertificate) {
-    TempHome home;
-    TempDir dir;
-    SoftToken token;
-    PinAnswers pins;
+TEST_F(Token, ImportingTheSameFileAgainKeepsOnePairAndCertificate) {
     auto first = importOntoToken(token, dir, pins, "王五");
     pins.answers.push_back(SoftToken::kUserPin);
     ASSERT_EQ(CMyCertStore().ImportP12(token.label().c_str(), dir.file("王五.p12").c_str(), "p12pass"), 0);
@@ -201,11 +202,7 @@ TEST(Token, ImportingTheSameFileAgainKeepsOnePairAndCertificate) {
     EXPECT_EQ(my.GetCertCount(), 1);
 }
 
-TEST(Token, SignsWithTheTokenKeyAndTheSignatureVerifies) {
-    TempHome home;
-    TempDir dir;
-    SoftToken token;
-    PinAnswers pins;
+TEST_F(Token, SignsWithTheTokenKeyAndTheSignatureVerifies) {
     auto imported = importOntoToken(token, dir, pins, "赵六");
     CMyCertStore my;
     CDigitalCertificate* cert = inMyStore(my, imported.cert);
@@ -229,11 +226,7 @@ TEST(Token, SignsWithTheTokenKeyAndTheSignatureVerifies) {
     PKCS7_free(p7);
 }
 
-TEST(Token, APinIsAskedAgainAfterAWrongOneAndDecliningGivesClearMessages) {
-    TempHome home;
-    TempDir dir;
-    SoftToken token;
-    PinAnswers pins;
+TEST_F(Token, APinIsAskedAgainAfterAWrongOneAndDecliningGivesClearMessages) {
     auto imported = importOntoToken(token, dir, pins, "钱七");
     CSecureFile::Header header = secureFileFor(imported, dir);
 
@@ -267,11 +260,7 @@ TEST(Token, APinIsAskedAgainAfterAWrongOneAndDecliningGivesClearMessages) {
     }
 }
 
-TEST(Token, ATokenTakenOutTakesItsCertificatesAlongAndBringsThemBack) {
-    TempHome home;
-    TempDir dir;
-    SoftToken token;
-    PinAnswers pins;
+TEST_F(Token, ATokenTakenOutTakesItsCertificatesAlongAndBringsThemBack) {
     auto imported = importOntoToken(token, dir, pins, "孙八");
     CSecureFile::Header header = secureFileFor(imported, dir);
 
@@ -297,11 +286,7 @@ TEST(Token, ATokenTakenOutTakesItsCertificatesAlongAndBringsThemBack) {
     EXPECT_EQ(r.code, 0) << r.message;
 }
 
-TEST(Token, FriendlyNameAndDeletionGoToTheToken) {
-    TempHome home;
-    TempDir dir;
-    SoftToken token;
-    PinAnswers pins;
+TEST_F(Token, FriendlyNameAndDeletionGoToTheToken) {
     auto imported = importOntoToken(token, dir, pins, "周九");
     {
         CMyCertStore my;
@@ -324,8 +309,7 @@ TEST(Token, FriendlyNameAndDeletionGoToTheToken) {
     EXPECT_EQ(view.find(CKO_PRIVATE_KEY).size(), 1u) << "the key pair stays, as a software container does";
 }
 
-TEST(Token, TheImportDialogsDevicesAreTheSoftwareProvidersThenTheTokens) {
-    SoftToken token;
+TEST_F(Token, TheImportDialogsDevicesAreTheSoftwareProvidersThenTheTokens) {
     token.addToken("Second Token");
     std::vector<std::string> names;
     char name[256];
@@ -354,11 +338,7 @@ TEST(Token, TheImportDialogsDevicesAreTheSoftwareProvidersThenTheTokens) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(SCARD_E_NO_SMARTCARD));
 }
 
-TEST(Token, DecryptsASecureFileWrittenForItsCertificateAskingThePinOnce) {
-    TempHome home;
-    TempDir dir;
-    SoftToken token;
-    PinAnswers pins;
+TEST_F(Token, DecryptsASecureFileWrittenForItsCertificateAskingThePinOnce) {
     auto imported = importOntoToken(token, dir, pins, "李四");
     orvik::resetTokens();  // a new session: the PIN is asked again, once
     pins.asked.clear();
