@@ -21,11 +21,15 @@ namespace {
 
 const char* const kProviders[] = {MS_DEF_PROV_A, MS_ENHANCED_PROV_A, MS_STRONG_PROV_A};
 
+}  // namespace
+
 bool knownProvider(const char* name) {
     for (const char* p : kProviders)
         if (!strcasecmp(name, p)) return true;
     return false;
 }
+
+namespace {
 
 // The default container is named after the user, as on Windows.
 std::string defaultContainer() {

@@ -66,6 +66,9 @@ Key* keyOf(HCRYPTKEY key);
 // A result a token's key gives when it cannot be used (gone, PIN, key missing or refused).
 bool isTokenError(DWORD error);
 
+// One of the software providers, whose containers are files on the disk; any other name is a token's.
+bool knownProvider(const char* name);
+
 // The permissions of a key pair imported with these CryptImportKey flags.
 DWORD permissionsOf(DWORD flags);
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <orvik/PersonalModule.h>
 #include <winbase.h>
 #include <wincrypt.h>
 
@@ -17,6 +18,18 @@ bool holdsTrustPolicy(CK_FUNCTION_LIST* module) {
     char* value = p11_kit_config_option(module, "trust-policy");
     bool yes = value && (!std::strcmp(value, "yes") || !std::strcmp(value, "true"));
     std::free(value);
+    return yes;
+}
+
+// The personal store's own module presents keys of the disk, which the assistant reaches directly.
+bool isPersonalStoreModule(CK_FUNCTION_LIST* module) {
+    char* file = p11_kit_module_get_filename(module);
+    bool yes = false;
+    if (file) {
+        const char* slash = std::strrchr(file, '/');
+        yes = !std::strcmp(slash ? slash + 1 : file, p11::kModuleFile);
+    }
+    std::free(file);
     return yes;
 }
 
@@ -34,7 +47,7 @@ void TokenLibrary::loadLocked() {
     CK_FUNCTION_LIST** all = p11_kit_modules_load(nullptr, 0);
     if (!all) return;
     for (CK_FUNCTION_LIST** m = all; *m; ++m) {
-        if (holdsTrustPolicy(*m) || p11_kit_module_initialize(*m) != CKR_OK) {
+        if (holdsTrustPolicy(*m) || isPersonalStoreModule(*m) || p11_kit_module_initialize(*m) != CKR_OK) {
             p11_kit_module_release(*m);
             continue;
         }
