@@ -15,6 +15,7 @@
 #include "app/Profile.h"
 #include "config/CrlCheckPage.h"
 #include "config/DefaultCertPage.h"
+#include "config/P11Page.h"
 #include "config/RaSitePage.h"
 #include "config/UpdatePage.h"
 #include "dialogs/DialogControls.h"
@@ -83,10 +84,12 @@ CConfigManageDlg::CConfigManageDlg(int initialPage, QWidget* parent) : QDialog(p
     crlCheck_ = new CCrlCheckPage(tabs_);
     raSite_ = new CRaSitePage(tabs_);
     defaultCert_ = new CDefaultCertPage(tabs_);
+    p11_ = new CP11Page(tabs_);
     const std::pair<QWidget*, QString> pages[] = {{update_, QStringLiteral("更新设置")},
                                                   {crlCheck_, QStringLiteral("CRL检查设置")},
                                                   {raSite_, QStringLiteral("RA站点设置")},
-                                                  {defaultCert_, QStringLiteral("设置默认加密证书")}};
+                                                  {defaultCert_, QStringLiteral("设置默认加密证书")},
+                                                  {p11_, QStringLiteral("浏览器和邮件程序")}};
     for (const auto& [page, text] : pages) {
         page->setContentsMargins(4, 4, 4, 4);
         tabs_->addTab(page, text);
@@ -120,6 +123,9 @@ void CConfigManageDlg::onOk() {
         return;
     }
     siteChanged_ = CServiceSiteList().defaultUrl() != openedSiteUrl_;
+    // The other programs' files are no setting to put back: what could not be changed is told.
+    const QString left = p11_->apply();
+    if (!left.isEmpty()) controls::message(this, left.toUtf8().constData(), MB_OK | MB_ICONEXCLAMATION);
     accept();
 }
 

@@ -25,6 +25,7 @@
 #include "config/ConfigManageDlg.h"
 #include "config/CrlCheckPage.h"
 #include "config/DefaultCertPage.h"
+#include "config/P11Page.h"
 #include "config/RaSitePage.h"
 #include "config/SiteEditDlg.h"
 #include "config/UpdatePage.h"
@@ -207,18 +208,19 @@ TEST_F(ConfigDialog, TabsInOrderAndTheInitialPageAloneVisible) {
     struct Case {
         int initial;
         int visible;  // -1: none
-    } cases[] = {{0, 0}, {3, 3}, {7, -1}, {-1, -1}};
+    } cases[] = {{0, 0}, {3, 3}, {4, 4}, {7, -1}, {-1, -1}};
     for (const Case& c : cases) {
         CConfigManageDlg d(c.initial);
         d.show();
         auto* tabs = control<QTabWidget>(&d, CConfigManageDlg::IDC_TABS);
-        ASSERT_EQ(tabs->count(), 4);
+        ASSERT_EQ(tabs->count(), 5);
         EXPECT_EQ(d.windowTitle(), QStringLiteral("配置管理"));
         QStringList texts;
         for (int i = 0; i < tabs->count(); ++i) texts << tabs->tabText(i);
-        EXPECT_EQ(texts, QStringList({"更新设置", "CRL检查设置", "RA站点设置", "设置默认加密证书"}));
-        QWidget* pages[] = {d.updatePage(), d.crlCheckPage(), d.raSitePage(), d.defaultCertPage()};
-        for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(texts,
+                  QStringList({"更新设置", "CRL检查设置", "RA站点设置", "设置默认加密证书", "浏览器和邮件程序"}));
+        QWidget* pages[] = {d.updatePage(), d.crlCheckPage(), d.raSitePage(), d.defaultCertPage(), d.p11Page()};
+        for (int i = 0; i < 5; ++i) {
             EXPECT_EQ(tabs->widget(i), pages[i]) << "tab " << i;
             EXPECT_EQ(pages[i]->isVisible(), i == c.visible) << "initial " << c.initial << ", page " << i;
         }

@@ -218,3 +218,28 @@ TEST(PersonalModuleClients, NssListsSignsDecryptsAndAuthenticatesWithTheModule) 
     // Through all of it the key stayed where it lies: the database holds none of its own.
     EXPECT_EQ(ownKeys().find("dave"), std::string::npos) << ownKeys();
 }
+
+TEST(PersonalModuleClients, RegisteredForBrowsersTheirDatabasesListTheCertificateUntilUnregistered) {
+    ModuleUser user;
+    user.importPersonal(personal("erin"));
+    const std::string profile = user.home() + "/.mozilla/firefox/abcd.default-release";
+    ASSERT_EQ(runShell("mkdir -p " + shellQuoted(profile) + " && certutil -N --empty-password -d sql:" + profile).code,
+              0);
+    writeFile(user.home() + "/.mozilla/firefox/profiles.ini",
+              "[Profile0]\nName=default-release\nIsRelative=1\nPath=abcd.default-release\nDefault=1\n");
+    const std::string ctl = std::string(ORVIKCTL_PATH) + " p11 --module " + modulePath() + " ";
+    auto registered = runShell("HOME=" + shellQuoted(user.home()) + " " + ctl + "register 2>&1");
+    ASSERT_EQ(registered.code, 0) << registered.out;
+
+    const std::string nick = std::string(orvik::p11::kTokenLabel) + ":erin";
+    for (const std::string& db : {user.home() + "/.pki/nssdb", profile}) {
+        auto list = user.run("certutil -L -h all -d sql:" + db);
+        EXPECT_NE(list.out.find(nick), std::string::npos) << db << "\n" << list.out;
+    }
+    auto unregistered = runShell("HOME=" + shellQuoted(user.home()) + " " + ctl + "unregister 2>&1");
+    ASSERT_EQ(unregistered.code, 0) << unregistered.out;
+    for (const std::string& db : {user.home() + "/.pki/nssdb", profile}) {
+        auto list = user.run("certutil -L -h all -d sql:" + db);
+        EXPECT_EQ(list.out.find(nick), std::string::npos) << db << "\n" << list.out;
+    }
+}
