@@ -6,6 +6,12 @@
 #include <pk11pub.h>
 #include <keyhi.h>
 #include <secmod.h>
+#include <secport.h>
+#include <unistd.h>
+// The one NSS header without C linkage declarations of its own.
+extern "C" {
+#include <utilpars.h>
+}
 
 #include <memory>
 
@@ -100,12 +106,15 @@ int CNssDatabase::ImportCert(const std::string& certDer, const std::string& nick
     if (!cert) return Failed;
     if (PK11_ImportCert(slot_, cert.get(), CK_INVALID_HANDLE, nickname.c_str(), PR_FALSE) != SECSuccess) return Failed;
     if (!emailCa) return Ok;
-    CERTCertTrust trust{};
-    trust.emailFlags = CERTDB_TRUSTED_CA | CERTDB_VALID_CA;
-    trust.sslFlags = CERTDB_VALID_CA;
-    trust.objectSigningFlags = CERTDB_VALID_CA;
     CertPtr stored = tempCert(certDer);
-    return stored && CERT_ChangeCertTrust(CERT_GetDefaultCertDB(), stored.get(), &trust) == SECSuccess ? Ok : Failed;
+    if (!stored) return Failed;
+    // Trust the database gave the authority for other uses stays as it was.
+    CERTCertTrust trust{};
+    if (CERT_GetCertTrust(stored.get(), &trust) != SECSuccess) trust = {};
+    trust.emailFlags |= CERTDB_TRUSTED_CA | CERTDB_VALID_CA;
+    if (!trust.sslFlags) trust.sslFlags = CERTDB_VALID_CA;
+    if (!trust.objectSigningFlags) trust.objectSigningFlags = CERTDB_VALID_CA;
+    return CERT_ChangeCertTrust(CERT_GetDefaultCertDB(), stored.get(), &trust) == SECSuccess ? Ok : Failed;
 }
 
 bool CNssDatabase::TrustedForEmail(const std::string& certDer) {
@@ -154,4 +163,22 @@ std::string CNssDatabase::FreeNickname(const std::string& wanted, const std::str
         candidate = wanted + " #" + std::to_string(n);
     }
     return candidate;
+}
+
+bool CNssDatabase::ListsModule(const std::string& dir, const std::string& moduleName) {
+    if (dir.find('\'') != std::string::npos || dir.find('"') != std::string::npos) return false;
+    // Read-only: a folder without pkcs11.txt would otherwise get one written.
+    std::string parameters = "configdir='sql:" + dir + "' flags=readOnly";
+    char** specs = NSSUTIL_DoModuleDBFunction(SECMOD_MODULE_DB_FUNCTION_FIND, parameters.data(), nullptr);
+    if (!specs) return false;
+    bool listed = false;
+    for (char** spec = specs; *spec && !listed; ++spec) {
+        char* name = NSSUTIL_ArgGetParamValue("name", *spec);
+        char* library = NSSUTIL_ArgGetParamValue("library", *spec);
+        listed = name && library && moduleName == name && ::access(library, R_OK) == 0;
+        PORT_Free(name);
+        PORT_Free(library);
+    }
+    NSSUTIL_DoModuleDBFunction(SECMOD_MODULE_DB_FUNCTION_RELEASE, parameters.data(), specs);
+    return listed;
 }

@@ -47,6 +47,10 @@ public:
     // A nickname for a subject that no other subject uses in the database.
     std::string FreeNickname(const std::string& wanted, const std::string& certDer);
 
+    // Whether the folder's module list (pkcs11.txt) names the module and its library file is
+    // there; read without opening the database or loading any module.
+    static bool ListsModule(const std::string& dir, const std::string& moduleName);
+
 private:
     NSSInitContext* context_ = nullptr;
     PK11SlotInfo* slot_ = nullptr;

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <map>
 
+#include <orvik/PersonalModule.h>
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
@@ -20,6 +22,7 @@
 
 #include "CaCertStore.h"
 #include "Encodings.h"
+#include "MozillaProfiles.h"
 #include "MyCertStore.h"
 #include "NssDatabase.h"
 #include "OpenSslPtr.h"
@@ -41,22 +44,6 @@ std::string trim(const std::string& s) {
     size_t b = s.find_first_not_of(" \t\r");
     size_t e = s.find_last_not_of(" \t\r");
     return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
-}
-
-// profiles.ini as sections of keys.
-std::vector<std::pair<std::string, std::map<std::string, std::string>>> readIni(const std::string& path) {
-    std::vector<std::pair<std::string, std::map<std::string, std::string>>> out;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        line = trim(line);
-        if (line.size() > 1 && line.front() == '[' && line.back() == ']') {
-            out.push_back({line.substr(1, line.size() - 2), {}});
-        } else if (size_t eq = line.find('='); eq != std::string::npos && !out.empty()) {
-            out.back().second[trim(line.substr(0, eq))] = trim(line.substr(eq + 1));
-        }
-    }
-    return out;
 }
 
 void bigEndian32(std::string& out, size_t value) {
@@ -119,27 +106,105 @@ int privateKeyOf(CDigitalCertificate& certificate, std::string& pkcs8) {
     return result;
 }
 
+struct Authority {
+    std::string der;
+    bool fromRoot = false;  // the user trusts it: it is in the Root store
+};
+
+// The certificates of one of the user's system stores.
+std::vector<Authority> storeCerts(const char* name, bool fromRoot) {
+    std::vector<Authority> out;
+    HCERTSTORE store = CertOpenSystemStoreA(0, name);
+    if (!store) return out;
+    for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(store, c)) != nullptr;)
+        out.push_back({std::string(reinterpret_cast<const char*>(c->pbCertEncoded), c->cbCertEncoded), fromRoot});
+    CertCloseStore(store, 0);
+    return out;
+}
+
+orvik::crypt::X509Ptr x509Of(const std::string& der) {
+    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+    return orvik::crypt::X509Ptr(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+}
+
+// The authorities above the certificate, nearest first, from the Root and CA stores; the walk
+// ends at a Root certificate, at a self-signed one, or where no store has the issuer.
+std::vector<Authority> issuersOf(const std::string& der) {
+    std::vector<Authority> candidates = storeCerts("Root", true);
+    for (Authority& a : storeCerts("CA", false)) candidates.push_back(std::move(a));
+    std::vector<Authority> chain;
+    orvik::crypt::X509Ptr current = x509Of(der);
+    // A chain deeper than this is no chain a mail client would build either.
+    while (current && chain.size() < 8 && X509_check_issued(current.get(), current.get()) != X509_V_OK) {
+        const Authority* issuer = nullptr;
+        orvik::crypt::X509Ptr issuerCert;
+        for (const Authority& a : candidates) {
+            orvik::crypt::X509Ptr x = x509Of(a.der);
+            // The name alone is not enough: an authority renewed with a new key has the same one.
+            if (!x || X509_check_issued(x.get(), current.get()) != X509_V_OK ||
+                X509_verify(current.get(), X509_get0_pubkey(x.get())) != 1)
+                continue;
+            if (std::any_of(chain.begin(), chain.end(), [&a](const Authority& c) { return c.der == a.der; })) continue;
+            issuer = &a;
+            issuerCert = std::move(x);
+            break;
+        }
+        if (!issuer) break;
+        chain.push_back(*issuer);
+        if (issuer->fromRoot) break;
+        current = std::move(issuerCert);
+    }
+    return chain;
+}
+
+// The certificate's authorities into the database, so NSS can build its chain: the ones the
+// user trusts (Root) trusted to issue e-mail certificates, the others as they are.
+int importIssuers(CNssDatabase& db, CDigitalCertificate& certificate) {
+    for (const Authority& a : issuersOf(certificate.Encoded(CDigitalCertificate::ENC_DER))) {
+        if (a.fromRoot ? db.TrustedForEmail(a.der) : !db.NicknameOf(a.der).empty()) continue;
+        CDigitalCertificate ca(a.der.data(), static_cast<int>(a.der.size()), CDigitalCertificate::ENC_DER);
+        if (db.ImportCert(a.der, db.FreeNickname(nicknameOf(ca), a.der), a.fromRoot) != CNssDatabase::Ok)
+            return CThunderbird::Failed;
+    }
+    return CThunderbird::Ok;
+}
+
+// The certificate with its key copied from the personal store into the database.
+int copyWithKey(CNssDatabase& db, CDigitalCertificate& certificate, std::string& nickname) {
+    std::string pkcs8;
+    if (int rc = privateKeyOf(certificate, pkcs8); rc != CThunderbird::Ok) return rc;
+    const std::string der = certificate.Encoded(CDigitalCertificate::ENC_DER);
+    const std::string wanted = db.FreeNickname(nicknameOf(certificate), der);
+    const int rc = db.ImportWithKey(der, pkcs8, wanted);
+    OPENSSL_cleanse(pkcs8.data(), pkcs8.size());
+    if (rc != CNssDatabase::Ok) return CThunderbird::Failed;
+    // A certificate the database had already keeps the nickname it had.
+    const std::string stored = db.NicknameOf(der);
+    nickname = stored.empty() ? wanted : stored;
+    return CThunderbird::Ok;
+}
+
+// The name NSS knows the certificate by on the personal store's token: the token's label and the
+// object's, which is the friendly name or else the display name.
+int nameOnModule(CDigitalCertificate& certificate, std::string& nickname) {
+    CMyCertStore mine;
+    if (mine.OpenCertStore() != 0) return CThunderbird::Failed;
+    std::string thumb;
+    certificate.getThumbPrint(thumb);
+    CDigitalCertificate* own = mine.FindByThumb(thumb);
+    if (!own) return CThunderbird::NotExportable;
+    std::string label;
+    if (own->getFriendlyName(label) != 0 || label.empty()) own->getDisplayName(label);
+    nickname = std::string(orvik::p11::kTokenLabel) + ":" + label;
+    return CThunderbird::Ok;
+}
+
 }  // namespace
 
 std::vector<CThunderbird::Profile> CThunderbird::FindProfiles(const std::string& home) {
     std::vector<Profile> out;
-    for (const char* root :
-         {"/.thunderbird", "/snap/thunderbird/common/.thunderbird", "/.var/app/org.mozilla.Thunderbird/.thunderbird"}) {
-        const std::string base = home + root;
-        auto sections = readIni(base + "/profiles.ini");
-        std::string installDefault;
-        for (auto& [name, keys] : sections)
-            if (name.rfind("Install", 0) == 0 && keys.count("Default")) installDefault = keys["Default"];
-        for (auto& [name, keys] : sections) {
-            if (name.rfind("Profile", 0) != 0 || !keys.count("Path")) continue;
-            Profile p;
-            p.name = keys["Name"];
-            const std::string& path = keys["Path"];
-            p.dir = keys["IsRelative"] == "0" ? path : base + "/" + path;
-            p.isDefault = installDefault.empty() ? keys["Default"] == "1" : path == installDefault;
-            if (exists(p.dir)) out.push_back(std::move(p));
-        }
-    }
+    for (auto& found : CMozillaProfiles::Find(home, CMozillaProfiles::ThunderbirdRoots()))
+        out.push_back({std::move(found.name), std::move(found.dir), found.isDefault});
     return out;
 }
 
@@ -300,11 +365,14 @@ int CThunderbird::SetIdentityCerts(const std::string& dir, const std::string& id
     if (prefs.Load(dir + "/prefs.js") != 0) return Failed;
     const std::string base = "mail.identity." + identity + ".";
     if (!prefs.Get(base + "useremail")) return NoSuchIdentity;
-    // The keys first: prefs.js names only certificates that the database holds.
+    // The certificates first: prefs.js names only certificates that NSS can find.
     std::vector<std::pair<CDigitalCertificate*, std::string>> wanted;
     if (sign) wanted.push_back({sign, "signing_cert_"});
     if (crypt) wanted.push_back({crypt, "encryption_cert_"});
     if (wanted.empty()) return Ok;
+    // With the personal store's module in the profile, NSS finds the certificate and its key on
+    // the module's token: no copy of the key goes into the profile.
+    const bool onModule = CNssDatabase::ListsModule(dir, orvik::p11::kNssModuleName);
     CNssDatabase db;
     if (db.Open(dir) != 0) return Failed;
     if (int rc = db.Login(askPassword); rc != 0) return loginResult(rc);
@@ -313,16 +381,9 @@ int CThunderbird::SetIdentityCerts(const std::string& dir, const std::string& id
         std::string thumb;
         cert->getThumbPrint(thumb);
         if (!nicknames.count(thumb)) {
-            std::string pkcs8;
-            if (int rc = privateKeyOf(*cert, pkcs8); rc != Ok) return rc;
-            const std::string der = cert->Encoded(CDigitalCertificate::ENC_DER);
-            const std::string nickname = db.FreeNickname(nicknameOf(*cert), der);
-            const int rc = db.ImportWithKey(der, pkcs8, nickname);
-            OPENSSL_cleanse(pkcs8.data(), pkcs8.size());
-            if (rc != 0) return Failed;
-            // A certificate the database had already keeps the nickname it had.
-            const std::string stored = db.NicknameOf(der);
-            nicknames[thumb] = stored.empty() ? nickname : stored;
+            int rc = onModule ? nameOnModule(*cert, nicknames[thumb]) : copyWithKey(db, *cert, nicknames[thumb]);
+            if (rc == Ok) rc = importIssuers(db, *cert);
+            if (rc != Ok) return rc;
         }
         prefs.Set(base + prefix + "name", nicknames[thumb]);
         prefs.Set(base + prefix + "dbkey", DbKey(*cert));

@@ -60,9 +60,11 @@ public:
     // serial's content bytes and the issuer's DER: how prefs.js names a certificate of cert9.db.
     static std::string DbKey(CDigitalCertificate& certificate);
 
-    // The identity's signing and encryption certificates, each with its key taken from the
-    // personal store ("MY"), into the profile's database, and their names into prefs.js. Either
-    // may be null: that one is left as it is.
+    // The identity's signing and encryption certificates into the profile's database, each with
+    // its key taken from the personal store ("MY"), and their names into prefs.js. Their issuing
+    // authorities from the CA and Root stores go in too, a Root one trusted for e-mail. When the
+    // profile has the personal store's module, NSS finds certificate and key on its token, and
+    // only the authorities are imported. Either may be null: that one is left as it is.
     static int SetIdentityCerts(const std::string& dir, const std::string& identity, CDigitalCertificate* sign,
                                 CDigitalCertificate* crypt, const AskPassword& askPassword);
     // A correspondent's certificate into the profile's database. Its issuer, when the

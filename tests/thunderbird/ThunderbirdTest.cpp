@@ -9,12 +9,16 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 
 #include <CaCertStore.h>
 #include <MyCertStore.h>
+#include <NssDatabase.h>
 #include <Thunderbird.h>
 #include <ThunderbirdPrefs.h>
+#include <orvik/PersonalModule.h>
 
 #include "support/Shell.h"
 #include "support/TempHome.h"
@@ -23,6 +27,7 @@
 namespace fs = std::filesystem;
 using orvik::test::IssuedCert;
 using orvik::test::readFile;
+using orvik::test::shellQuoted;
 using orvik::test::TestPki;
 using orvik::test::writeFile;
 
@@ -65,7 +70,39 @@ protected:
     static CDigitalCertificate certOf(const IssuedCert& c) {
         return CDigitalCertificate(c.der.data(), static_cast<int>(c.der.size()), CDigitalCertificate::ENC_DER);
     }
-    std::string listing() { return run("certutil -L -d sql:" + dir); }
+    // The test authorities where the user keeps them: the intermediate in "CA", the root in
+    // "Root" when the user trusts it, else in "CA" too.
+    static void installAuthorities(bool trustRoot) {
+        addTo("CA", TestPki::instance().ca().der);
+        addTo(trustRoot ? "Root" : "CA", TestPki::instance().root().der);
+    }
+    static void addTo(const char* storeName, const std::string& der) {
+        HCERTSTORE store = CertOpenSystemStoreA(0, storeName);
+        ASSERT_NE(store, nullptr);
+        EXPECT_TRUE(
+            CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                             static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+        CertCloseStore(store, 0);
+    }
+    // NSS's own verdict on the certificate for a usage (S: signing mail, R: receiving it).
+    orvik::test::ShellRun verify(const std::string& nickname, char usage) {
+        return orvik::test::runShell(toolEnv + "certutil -V -u " + usage + " -n " + shellQuoted(nickname) +
+                                     " -d sql:" + dir + " 2>&1");
+    }
+    // The trust column of the listing's line for a nickname; "missing" when there is none.
+    std::string trustOf(const std::string& nickname) {
+        const std::string list = listing();
+        for (size_t at = 0, end; at < list.size(); at = end + 1) {
+            end = list.find('\n', at);
+            if (end == std::string::npos) end = list.size();
+            const std::string line = list.substr(at, end - at);
+            if (line.rfind(nickname + "  ", 0) != 0) continue;
+            const size_t last = line.find_last_not_of(' ');
+            return line.substr(line.find_last_of(' ', last) + 1, last - line.find_last_of(' ', last));
+        }
+        return "missing";
+    }
+    std::string listing() { return run(toolEnv + "certutil -L -d sql:" + dir); }
     std::string keys(const std::string& password = {}) {
         if (password.empty()) return run("certutil -K -d sql:" + dir);
         writeFile(temp.file("pw"), password + "\n");
@@ -75,6 +112,7 @@ protected:
     orvik::test::TempHome home;  // the assistant's state, and the home Thunderbird's folders are in
     orvik::test::TempDir temp;
     std::string dir;
+    std::string toolEnv;  // for NSS's tools, when the profile lists a module that needs it
 };
 
 // The serial's content bytes and the issuer's DER, found by walking the certificate's TLVs.
@@ -345,4 +383,117 @@ TEST_F(Profile, ContactsComeFromTheAddressBookReadOnly) {
     fs::remove(dir + "/abook.sqlite");
     EXPECT_EQ(CThunderbird::LoadContacts(dir, contacts), 0);
     EXPECT_TRUE(contacts.empty());
+}
+
+TEST_F(Profile, IdentityCertificatesVerifyThroughTheAuthoritiesOfTheUsersStores) {
+    installAuthorities(true);
+    IssuedCert both = mine("zhang@example.cn", 0xA0);
+    CDigitalCertificate cert = certOf(both);
+    EXPECT_NE(verify("张三", 'S').code, 0) << "nothing to verify before";
+
+    ASSERT_EQ(CThunderbird::SetIdentityCerts(dir, "id1", &cert, &cert, {}), 0);
+    for (char usage : {'S', 'R'}) {
+        auto v = verify("张三", usage);
+        EXPECT_EQ(v.code, 0) << "usage " << usage << ": " << v.out;
+    }
+    EXPECT_EQ(trustOf("Orvik Test Root"), "c,C,c") << "the user's root, trusted for e-mail";
+    EXPECT_EQ(trustOf("Orvik Test CA"), ",,") << "an intermediate gets no trust of its own";
+
+    // Setting the identity again adds nothing.
+    const std::string before = listing();
+    ASSERT_EQ(CThunderbird::SetIdentityCerts(dir, "id1", &cert, nullptr, {}), 0);
+    EXPECT_EQ(listing(), before);
+}
+
+TEST_F(Profile, OnlyARootOfTheRootStoreIsTrustedAndItKeepsTheTrustItHad) {
+    installAuthorities(false);
+    IssuedCert both = mine("zhang@example.cn", 0xA0);
+    CDigitalCertificate cert = certOf(both);
+    ASSERT_EQ(CThunderbird::SetIdentityCerts(dir, "id1", &cert, &cert, {}), 0);
+    EXPECT_EQ(trustOf("Orvik Test Root"), ",,") << "the user never trusted it";
+    EXPECT_NE(verify("张三", 'S').code, 0) << "a chain to an untrusted root does not verify";
+
+    // The user trusts the root now; the profile had trusted it for web sites already.
+    addTo("Root", TestPki::instance().root().der);
+    ASSERT_EQ(run("certutil -M -n 'Orvik Test Root' -t C,, -d sql:" + dir), "");
+    ASSERT_EQ(CThunderbird::SetIdentityCerts(dir, "id1", &cert, &cert, {}), 0);
+    EXPECT_EQ(trustOf("Orvik Test Root"), "C,C,c");
+    auto v = verify("张三", 'S');
+    EXPECT_EQ(v.code, 0) << v.out;
+}
+
+TEST_F(Profile, ThePersonalModuleCountsOnlyWhenListedWithItsLibrary) {
+    // Stand-in libraries registered under the names: any PKCS #11 library loads, one copy a module.
+    const std::string standIn = "/usr/lib/softhsm/libsofthsm2.so";
+    if (!fs::exists(standIn)) GTEST_SKIP() << "SoftHSM2 is not installed";
+    fs::create_directories(temp.file("tokens"));
+    writeFile(temp.file("softhsm2.conf"), "directories.tokendir = " + temp.file("tokens") + "\n");
+    const std::string env = "SOFTHSM2_CONF=" + shellQuoted(temp.file("softhsm2.conf")) + " ";
+    std::string library;
+    auto add = [&](const std::string& name) {
+        library = temp.file(std::to_string(std::hash<std::string>()(name)) + ".so");
+        fs::copy_file(standIn, library);
+        return run(env + "modutil -force -add " + shellQuoted(name) + " -libfile " + shellQuoted(library) +
+                   " -dbdir sql:" + dir);
+    };
+
+    fs::remove(dir + "/pkcs11.txt");
+    EXPECT_FALSE(CNssDatabase::ListsModule(dir, orvik::p11::kNssModuleName));
+    EXPECT_FALSE(fs::exists(dir + "/pkcs11.txt")) << "looking writes nothing";
+    ASSERT_NE(add("Orvik其他模块").find("added"), std::string::npos);
+    EXPECT_FALSE(CNssDatabase::ListsModule(dir, orvik::p11::kNssModuleName)) << "another module's name";
+    ASSERT_NE(add(orvik::p11::kNssModuleName).find("added"), std::string::npos);
+    EXPECT_TRUE(CNssDatabase::ListsModule(dir, orvik::p11::kNssModuleName));
+    fs::remove(library);
+    EXPECT_FALSE(CNssDatabase::ListsModule(dir, orvik::p11::kNssModuleName)) << "its library is gone";
+}
+
+namespace {
+
+// The sanitizer runtime, for NSS's tools loading an instrumented module: it must come first.
+std::string sanitizerPreload() {
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        const size_t slash = line.find('/');
+        if (slash != std::string::npos && line.find("/libasan.so") != std::string::npos)
+            return "LD_PRELOAD=" + shellQuoted(line.substr(slash)) + " ASAN_OPTIONS=detect_leaks=0 ";
+    }
+    return {};
+}
+
+}  // namespace
+
+TEST_F(Profile, WithThePersonalModuleTheKeyStaysInThePersonalStore) {
+    const std::string module = ORVIK_P11_MODULE;
+    if (!fs::exists(module)) GTEST_SKIP() << "the personal store's module is not built";
+    installAuthorities(true);
+    IssuedCert both = mine("zhang@example.cn", 0xA0);
+    CDigitalCertificate cert = certOf(both);
+    toolEnv = sanitizerPreload();
+    ASSERT_NE(run(toolEnv + "modutil -force -add " + shellQuoted(orvik::p11::kNssModuleName) + " -libfile " +
+                  shellQuoted(module) + " -dbdir sql:" + dir)
+                  .find("added"),
+              std::string::npos);
+
+    ASSERT_EQ(CThunderbird::SetIdentityCerts(dir, "id1", &cert, &cert, {}), 0);
+    CNssDatabase db;
+    ASSERT_EQ(db.Open(dir), 0);
+    for (const CNssDatabase::Entry& e : db.List()) {
+        EXPECT_NE(e.der, both.der) << "the certificate itself stays on the module's token";
+        EXPECT_FALSE(e.hasKey) << e.nickname;
+    }
+    db.Close();
+    EXPECT_EQ(trustOf("Orvik Test Root"), "c,C,c");
+
+    const std::string nickname = std::string(orvik::p11::kTokenLabel) + ":张三";
+    CThunderbirdPrefs prefs;
+    ASSERT_EQ(prefs.Load(dir + "/prefs.js"), 0);
+    EXPECT_EQ(prefs.Get("mail.identity.id1.signing_cert_name"), nickname);
+    EXPECT_EQ(prefs.Get("mail.identity.id1.encryption_cert_dbkey"), independentDbKey(both.der));
+    // NSS finds the certificate under that name on the token, and verifies it.
+    for (char usage : {'S', 'R'}) {
+        auto v = verify(nickname, usage);
+        EXPECT_EQ(v.code, 0) << "usage " << usage << ": " << v.out;
+    }
 }
