@@ -2,22 +2,30 @@
 
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QFileInfo>
 #include <QMenu>
 #include <QStackedLayout>
 #include <QTextBrowser>
 
 #ifdef ORVIK_HAVE_WEBENGINE
+#include <QWebEngineClientCertificateSelection>
+#include <QWebEngineDownloadRequest>
 #include <QWebEngineHistory>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QWebEngineView>
 #endif
 
 #include <orvik/Deployment.h>
+#include <winuser.h>
 
+#include "dialogs/ClientCertDialog.h"
+#include "dialogs/DialogControls.h"
 #include "services/ServiceSiteList.h"
 #include "services/Shell.h"
 #include "ui/CommandIds.h"
+#include "ui/FileDialogFacade.h"
 #include "ui/MenuFactory.h"
 
 namespace orvikdesk {
@@ -64,6 +72,17 @@ CLifecyclePanel::CLifecyclePanel(QWidget* parent) : CPage(IDD, parent) {
         connect(view->page(), &QWebEnginePage::newWindowRequested, this, [](QWebEngineNewWindowRequest& request) {
             if (navigable(request.requestedUrl())) shell::openAddress(request.requestedUrl().toString().toStdString());
         });
+        // The browser offers the personal certificates it finds for the site; the user chooses.
+        connect(view->page(), &QWebEnginePage::selectClientCertificate, this,
+                [this](QWebEngineClientCertificateSelection selection) {
+                    const QList<QSslCertificate> offered = selection.certificates();
+                    const int chosen = CClientCertDialog::choose(selection.host(), offered, this);
+                    if (chosen >= 0)
+                        selection.select(offered[chosen]);
+                    else
+                        selection.selectNone();
+                });
+        connect(view->page()->profile(), &QWebEngineProfile::downloadRequested, this, &CLifecyclePanel::download);
         engine_ = view;
         stack_->addWidget(view);
     }
@@ -171,6 +190,41 @@ void CLifecyclePanel::fallbackLink(const QUrl& link) {
         navigate(current_);
     else if (link.toString() == "orvik:browser" && navigable(current_))
         shell::openAddress(current_.toString().toStdString());
+}
+
+QString CLifecyclePanel::askDownloadPath(QWidget* owner, const QString& suggestedName) {
+    const QString suffix = QFileInfo(suggestedName).suffix();
+    const QString filter = suffix.isEmpty()
+                               ? QStringLiteral("所有文件(*.*)|*.*||")
+                               : QStringLiteral("%1 文件(*.%2)|*.%2|所有文件(*.*)|*.*||").arg(suffix.toUpper(), suffix);
+    for (;;) {
+        const QString path = FileDialogFacade::save(owner, suffix, filter);
+        if (path.isEmpty() || !QFileInfo::exists(path)) return path;
+        if (controls::message(owner, "您所指定的文件已经存在，要覆盖它吗？", MB_YESNO | MB_ICONEXCLAMATION) == IDYES)
+            return path;
+    }
+}
+
+void CLifecyclePanel::download(QWebEngineDownloadRequest* request) {
+#ifdef ORVIK_HAVE_WEBENGINE
+    // The profile is shared: another window's downloads are not this page's to answer.
+    if (!engine_ || request->page() != viewOf(engine_)->page()) return;
+    const QString path = askDownloadPath(this, request->suggestedFileName());
+    if (path.isEmpty()) {
+        request->cancel();
+        return;
+    }
+    const QFileInfo target(path);
+    request->setDownloadDirectory(target.absolutePath());
+    request->setDownloadFileName(target.fileName());
+    connect(request, &QWebEngineDownloadRequest::isFinishedChanged, this, [this, request, path] {
+        if (request->isFinished())
+            emit downloadEnded(path, request->state() == QWebEngineDownloadRequest::DownloadCompleted);
+    });
+    request->accept();
+#else
+    (void)request;
+#endif
 }
 
 bool CLifecyclePanel::onCommand(int id) {

@@ -1,6 +1,7 @@
 // Page 0: the chosen service site in an embedded browser (Qt WebEngine when built with it), or a
 // text page that describes the site, offers a retry and opens it in the desktop's browser when the
-// engine is missing, the load fails or it takes longer than the time-out.
+// engine is missing, the load fails or it takes longer than the time-out. A site that asks for a
+// client certificate gets the one the user picks, and the files it offers go where the user says.
 #pragma once
 
 #include <QTimer>
@@ -11,6 +12,7 @@
 class QStackedLayout;
 class QTextBrowser;
 class QMenu;
+class QWebEngineDownloadRequest;
 
 namespace orvikdesk {
 
@@ -43,10 +45,16 @@ public:
     // Engine use can be turned off (ORVIK_NO_WEBENGINE=1), for machines whose graphics it cannot use.
     static bool engineWanted();
 
+    // Where a file the site offers is saved: asked of the user, starting from the site's name for
+    // it, an existing file replaced only when they say so. Empty when they cancelled.
+    static QString askDownloadPath(QWidget* owner, const QString& suggestedName);
+
 signals:
     // A page of the site finished loading.
     void navigated(const QUrl& url);
     void loadEnded(bool ok);
+    // A file of the site was saved at the path (ok), or its download failed.
+    void downloadEnded(const QString& path, bool ok);
 
 private:
     void navigate(const QUrl& url);
@@ -55,6 +63,7 @@ private:
     void updateHistoryItems();
     void showContextMenu(const QPoint& global);
     void fallbackLink(const QUrl& link);
+    void download(QWebEngineDownloadRequest* request);
 
     QStackedLayout* stack_ = nullptr;
     QWidget* engine_ = nullptr;  // QWebEngineView when built with it
