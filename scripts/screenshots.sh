@@ -113,6 +113,10 @@ sleep 0.5
 xdotool key Down Down Return
 sleep 1.5
 shot configuration
+# Its last tab: the browsers and mail programs that use the personal store's module.
+xdotool key ctrl+Tab ctrl+Tab ctrl+Tab ctrl+Tab
+sleep 1
+shot configuration-programs
 xdotool key Escape
 sleep 0.5
 # A secure file for the first personal certificate, and its properties ("/P").

@@ -94,6 +94,8 @@ CConfigManageDlg::CConfigManageDlg(int initialPage, QWidget* parent) : QDialog(p
         page->setContentsMargins(4, 4, 4, 4);
         tabs_->addTab(page, text);
     }
+    // Every tab's name in sight: the dialog grows to the tab bar rather than scroll it.
+    tabs_->tabBar()->setUsesScrollButtons(false);
     layout->addWidget(tabs_, 1);
     QPushButton* ok = controls::addOkCancel(this, layout);
     connect(ok, &QPushButton::clicked, this, &CConfigManageDlg::onOk);

@@ -32,7 +32,7 @@ CP11Page::CP11Page(QWidget* parent) : QWidget(parent) {
     layout->addWidget(new QLabel(QStringLiteral("各程序的注册情况:"), this));
     list_ = controls::reportList(this, IDC_TARGETS,
                                  {QStringLiteral("程序"), QStringLiteral("配置文件"), QStringLiteral("状态")},
-                                 {190, 120, 160});
+                                 {170, 110, 150});
     layout->addWidget(list_, 1);
     setFocusProxy(enable_);
     showTargets(registration().Status());

@@ -76,7 +76,11 @@ CLifecyclePanel::CLifecyclePanel(QWidget* parent) : CPage(IDD, parent) {
         connect(view->page(), &QWebEnginePage::selectClientCertificate, this,
                 [this](QWebEngineClientCertificateSelection selection) {
                     const QList<QSslCertificate> offered = selection.certificates();
+                    // The user's time in the picker is not the site's: the load's clock starts again.
+                    const bool loading = timeout_.isActive();
+                    timeout_.stop();
                     const int chosen = CClientCertDialog::choose(selection.host(), offered, this);
+                    if (loading) timeout_.start();
                     if (chosen >= 0)
                         selection.select(offered[chosen]);
                     else
