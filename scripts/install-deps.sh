@@ -19,8 +19,8 @@ packages=(
   python3 python3-olefile
   # tests: Thunderbird profiles made and read with NSS's own tools
   libnss3-tools
-  # tests: a software PKCS#11 token
-  softhsm2
+  # tests: a software PKCS#11 token; the personal store's module read by OpenSC's and GnuTLS's tools
+  softhsm2 opensc gnutls-bin
   # fuzzing: clang with libFuzzer and the sanitizers' runtimes
   clang libclang-rt-14-dev
 )
