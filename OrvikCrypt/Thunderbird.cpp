@@ -62,15 +62,21 @@ std::string nicknameOf(CDigitalCertificate& certificate) {
     return name.empty() ? std::string("Orvik") : name;
 }
 
+// The personal store's entry of the certificate, whose key and names the store keeps.
+int personalCopy(CMyCertStore& mine, CDigitalCertificate& certificate, CDigitalCertificate*& own) {
+    if (mine.OpenCertStore() != 0) return CThunderbird::Failed;
+    std::string thumb;
+    certificate.getThumbPrint(thumb);
+    own = mine.FindByThumb(thumb);
+    return own ? CThunderbird::Ok : CThunderbird::NotExportable;
+}
+
 // The certificate's key as PKCS #8 DER, taken from the personal store through a PKCS #12 archive
 // that never leaves memory.
 int privateKeyOf(CDigitalCertificate& certificate, std::string& pkcs8) {
     CMyCertStore mine;
-    if (mine.OpenCertStore() != 0) return CThunderbird::Failed;
-    std::string thumb;
-    certificate.getThumbPrint(thumb);
-    CDigitalCertificate* own = mine.FindByThumb(thumb);
-    if (!own) return CThunderbird::NotExportable;
+    CDigitalCertificate* own = nullptr;
+    if (int rc = personalCopy(mine, certificate, own); rc != CThunderbird::Ok) return rc;
     unsigned char random[16];
     if (RAND_bytes(random, sizeof random) != 1) return CThunderbird::Failed;
     std::string password;
@@ -188,11 +194,8 @@ int copyWithKey(CNssDatabase& db, CDigitalCertificate& certificate, std::string&
 // object's, which is the friendly name or else the display name.
 int nameOnModule(CDigitalCertificate& certificate, std::string& nickname) {
     CMyCertStore mine;
-    if (mine.OpenCertStore() != 0) return CThunderbird::Failed;
-    std::string thumb;
-    certificate.getThumbPrint(thumb);
-    CDigitalCertificate* own = mine.FindByThumb(thumb);
-    if (!own) return CThunderbird::NotExportable;
+    CDigitalCertificate* own = nullptr;
+    if (int rc = personalCopy(mine, certificate, own); rc != CThunderbird::Ok) return rc;
     std::string label;
     if (own->getFriendlyName(label) != 0 || label.empty()) own->getDisplayName(label);
     nickname = std::string(orvik::p11::kTokenLabel) + ":" + label;

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <thread>
 
+#include "DigitalCertificate.h"
+#include "MyCertStore.h"
 #include "p11/ModuleFixture.h"
 #include "support/ChildProcess.h"
 #include "support/Shell.h"
@@ -114,6 +116,22 @@ TEST(PersonalModule, PresentsPersonalKeysAndAuthoritiesButNothingElse) {
     n = i2d_ASN1_INTEGER(X509_get0_serialNumber(x), &der);
     EXPECT_EQ(m.attribute(s, found[0], CKA_SERIAL_NUMBER), std::string(reinterpret_cast<char*>(der), n));
     OPENSSL_free(der);
+
+    // A friendly name given in the assistant is the label the next search sees, on the same handle.
+    {
+        CMyCertStore mine;
+        ASSERT_EQ(mine.OpenCertStore(), 0);
+        CDigitalCertificate copy(both.der.data(), static_cast<int>(both.der.size()), CDigitalCertificate::ENC_DER);
+        std::string thumb;
+        copy.getThumbPrint(thumb);
+        CDigitalCertificate* own = mine.FindByThumb(thumb);
+        ASSERT_NE(own, nullptr);
+        std::string name = "我的证书";
+        ASSERT_EQ(own->setFriendlyName(name), 0);
+    }
+    EXPECT_EQ(m.keyOf(s, "both"), CK_INVALID_HANDLE);
+    EXPECT_EQ(m.keyOf(s, "我的证书"), bothKey);
+    EXPECT_EQ(m.attribute(s, found[0], CKA_LABEL), "我的证书");
 }
 
 TEST(PersonalModule, AnswersAsTheStandardSaysToBadCallsAndShortBuffers) {

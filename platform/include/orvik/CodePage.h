@@ -24,6 +24,8 @@ ORVIK_PLATFORM_API bool isValidUtf8(std::string_view text);
 // UTF-8 and UTF-16 (the platform's wide strings). Malformed input becomes U+FFFD.
 ORVIK_PLATFORM_API std::u16string utf8ToUtf16(std::string_view utf8);
 ORVIK_PLATFORM_API std::string utf16ToUtf8(std::u16string_view utf16);
+// Stored UTF-16LE bytes (a property's text), up to the first NUL, as UTF-8.
+ORVIK_PLATFORM_API std::string utf16LeBytesToUtf8(const unsigned char* bytes, size_t size);
 
 // Convenience forms that only give the text.
 ORVIK_PLATFORM_API std::string toCp936(std::string_view utf8);

@@ -136,6 +136,16 @@ std::u16string utf8ToUtf16(std::string_view s) {
     return out;
 }
 
+std::string utf16LeBytesToUtf8(const unsigned char* bytes, size_t size) {
+    std::u16string text;
+    for (size_t i = 0; i + 1 < size; i += 2) {
+        char16_t c = static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
+        if (!c) break;
+        text.push_back(c);
+    }
+    return utf16ToUtf8(text);
+}
+
 std::string utf16ToUtf8(std::u16string_view s) {
     std::string out;
     out.reserve(s.size() * 3);

@@ -18,16 +18,6 @@ namespace orvik {
 
 namespace {
 
-std::string utf16Property(const std::vector<BYTE>& bytes) {
-    std::u16string text;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        char16_t c = static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
-        if (!c) break;
-        text.push_back(c);
-    }
-    return utf16ToUtf8(text);
-}
-
 // Fills the key fields when the property names a software provider's container that exists.
 void readKeyProvInfo(const std::vector<BYTE>& stored, RegisteredCertificate& out) {
     DWORD size = crypt::keyProvInfoSize(stored);
@@ -55,7 +45,7 @@ void readHive(HKEY hive, const std::string& storeKey, std::vector<RegisteredCert
         for (char& c : entry.thumbprint) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
         entry.der = std::move(der);
         if (auto it = props.find(CERT_FRIENDLY_NAME_PROP_ID); it != props.end())
-            entry.friendlyName = utf16Property(it->second);
+            entry.friendlyName = utf16LeBytesToUtf8(it->second.data(), it->second.size());
         if (auto it = props.find(CERT_KEY_PROV_INFO_PROP_ID); it != props.end()) readKeyProvInfo(it->second, entry);
         entry.blob = std::move(blob);
         out.push_back(std::move(entry));

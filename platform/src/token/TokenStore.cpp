@@ -31,16 +31,6 @@ std::vector<BYTE> friendlyName(const std::string& label) {
     return out;
 }
 
-std::string labelOfFriendlyName(const std::vector<BYTE>& bytes) {
-    std::u16string wide;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        char16_t c = static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
-        if (!c) break;
-        wide.push_back(c);
-    }
-    return utf16ToUtf8(wide);
-}
-
 // The certificate objects of this id and thumbprint.
 std::vector<CK_OBJECT_HANDLE> matching(TokenSession& s, const std::vector<BYTE>& id, const std::array<BYTE, 20>& sha1) {
     std::vector<CK_OBJECT_HANDLE> out;
@@ -69,7 +59,8 @@ public:
             return false;
         }
         auto name = props.find(CERT_FRIENDLY_NAME_PROP_ID);
-        const std::string label = name == props.end() ? std::string() : labelOfFriendlyName(name->second);
+        const std::string label =
+            name == props.end() ? std::string() : utf16LeBytesToUtf8(name->second.data(), name->second.size());
         auto session = TokenLibrary::instance().session(token_);
         if (!session) return false;
         auto objects = matching(*session, id_, sha1);
