@@ -172,9 +172,9 @@ bool CNssDatabase::ListsModule(const std::string& dir, const std::string& module
     char** specs = NSSUTIL_DoModuleDBFunction(SECMOD_MODULE_DB_FUNCTION_FIND, parameters.data(), nullptr);
     if (!specs) return false;
     bool listed = false;
-    for (char** spec = specs; *spec && !listed; ++spec) {
-        char* name = NSSUTIL_ArgGetParamValue("name", *spec);
-        char* library = NSSUTIL_ArgGetParamValue("library", *spec);
+    for (char** entry = specs; *entry && !listed; ++entry) {
+        char* name = NSSUTIL_ArgGetParamValue("name", *entry);
+        char* library = NSSUTIL_ArgGetParamValue("library", *entry);
         listed = name && library && moduleName == name && ::access(library, R_OK) == 0;
         PORT_Free(name);
         PORT_Free(library);

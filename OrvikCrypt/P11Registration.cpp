@@ -69,15 +69,15 @@ public:
         context_ = NSS_InitContext("", "", "", "", nullptr,
                                    NSS_INIT_NOCERTDB | NSS_INIT_NOMODDB | NSS_INIT_NOROOTINIT | NSS_INIT_FORCEOPEN);
         if (!context_) return false;
-        std::string spec = "name=\"Orvik module list\" parameters=\"configdir='sql:" + dir + "'" +
-                           (writable ? "" : " flags=readOnly") + "\" NSS=\"flags=internal,moduleDB,moduleDBOnly\"";
-        list_ = SECMOD_LoadModule(spec.data(), nullptr, PR_FALSE);
+        std::string entry = "name=\"Orvik module list\" parameters=\"configdir='sql:" + dir + "'" +
+                            (writable ? "" : " flags=readOnly") + "\" NSS=\"flags=internal,moduleDB,moduleDBOnly\"";
+        list_ = SECMOD_LoadModule(entry.data(), nullptr, PR_FALSE);
         return list_ && list_->loaded && list_->moduleDBFunc;
     }
 
-    // The entry under our name: true with its spec and library; false when there is none or the
+    // The entry under our name: true with its line and library; false when there is none or the
     // list cannot be read (`readable` says which).
-    bool find(std::string& spec, std::string& library, bool& readable) {
+    bool find(std::string& entry, std::string& library, bool& readable) {
         readable = false;
         char** specs = SECMOD_GetModuleSpecList(list_);
         if (!specs) return false;
@@ -88,7 +88,7 @@ public:
             if (NSSUTIL_ArgParseModuleSpec(*s, &lib.text, &name.text, &parameters.text, &nss.text) != SECSuccess)
                 continue;
             if (name.str() != orvik::p11::kNssModuleName) continue;
-            spec = *s;
+            entry = *s;
             library = lib.str();
             found = true;
         }
@@ -99,11 +99,11 @@ public:
     // As modutil -add does, with this list as the one written. NSS loads the module to add it:
     // one that does not initialise is refused.
     bool add(const std::string& library) {
-        char* spec = NSSUTIL_MkModuleSpec(const_cast<char*>(library.c_str()),
-                                          const_cast<char*>(orvik::p11::kNssModuleName), nullptr, nullptr);
-        if (!spec) return false;
-        SECMODModule* module = SECMOD_LoadUserModule(spec, list_, PR_FALSE);
-        PR_smprintf_free(spec);
+        char* entry = NSSUTIL_MkModuleSpec(const_cast<char*>(library.c_str()),
+                                           const_cast<char*>(orvik::p11::kNssModuleName), nullptr, nullptr);
+        if (!entry) return false;
+        SECMODModule* module = SECMOD_LoadUserModule(entry, list_, PR_FALSE);
+        PR_smprintf_free(entry);
         if (!module) return false;
         // A library this process had loaded already comes back as that module, with its own list.
         const bool ours = module->parent == list_;
@@ -116,8 +116,8 @@ public:
 
     // The entry as it is listed, deleted the way modutil -delete does: loaded (a library that is
     // gone still yields a module that names it) and deleted from the list it came from.
-    bool remove(std::string spec) {
-        SECMODModule* module = SECMOD_LoadUserModule(spec.data(), list_, PR_FALSE);
+    bool remove(std::string entry) {
+        SECMODModule* module = SECMOD_LoadUserModule(entry.data(), list_, PR_FALSE);
         if (!module) return false;
         bool removed = false;
         if (module->parent == list_) {
@@ -194,9 +194,9 @@ CP11Registration::State CP11Registration::stateOf(const Target& target) const {
     if (target.kind != SharedNssDb && CThunderbird::IsLocked(target.path)) return InUse;
     ModuleList list;
     if (!list.open(target.path, false)) return Failed;
-    std::string spec, library;
+    std::string entry, library;
     bool readable = false;
-    const bool found = list.find(spec, library, readable);
+    const bool found = list.find(entry, library, readable);
     if (!readable) return Failed;
     return found && library == module_ ? Registered : NotRegistered;
 }
@@ -217,20 +217,20 @@ CP11Registration::State CP11Registration::apply(const Target& target, bool add) 
     if (target.kind != SharedNssDb && CThunderbird::IsLocked(target.path)) return InUse;
     ModuleList list;
     if (!list.open(target.path, true)) return Failed;
-    std::string spec, library;
+    std::string entry, library;
     bool readable = false;
-    bool found = list.find(spec, library, readable);
+    bool found = list.find(entry, library, readable);
     if (!readable) return Failed;
     if (add && found && library == module_) return Registered;
     // Every entry under our name goes, also one of a module that has since moved.
     for (int tries = 0; found; ++tries) {
-        if (tries == 8 || !list.remove(spec)) return Failed;
-        found = list.find(spec, library, readable);
+        if (tries == 8 || !list.remove(entry)) return Failed;
+        found = list.find(entry, library, readable);
         if (!readable) return Failed;
     }
     if (!add) return NotRegistered;
     if (!list.add(module_)) return Failed;
-    return list.find(spec, library, readable) && library == module_ ? Registered : Failed;
+    return list.find(entry, library, readable) && library == module_ ? Registered : Failed;
 }
 
 std::vector<CP11Registration::Target> CP11Registration::Status() const {
