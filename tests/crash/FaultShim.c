@@ -25,6 +25,8 @@ static long operations;
 static long killAt = -1;
 static long long spaceLeft = -1;
 
+static void resolveAll(void);
+
 static void* killLater(void* arg) {
     long long us = *(long long*)arg;
     struct timespec t = {(time_t)(us / 1000000), (long)(us % 1000000) * 1000};
@@ -35,6 +37,7 @@ static void* killLater(void* arg) {
 }
 
 __attribute__((constructor)) static void start(void) {
+    resolveAll();
     const char* at = getenv("ORVIK_FAULT_KILL_AT");
     const char* space = getenv("ORVIK_FAULT_ENOSPC");
     const char* after = getenv("ORVIK_FAULT_KILL_AFTER_US");
@@ -80,13 +83,28 @@ static int full(size_t n) {
     return 0;
 }
 
-/* The next definition of a function, the C library's; copied, as C forbids casting it. */
-#define NEXT(name)                                  \
-    static __typeof__(&name) real_##name;           \
-    if (!real_##name) {                             \
+/* The C library's definitions, found once in the constructor while the process has one thread:
+ * a first dlsym from inside an interposed call can wait on the loader's lock that another thread
+ * holds while it waits on this one (a PKCS #11 module's GLib threads, say), and the child hangs. */
+#define SHIMMED(X)                                                                                              \
+    X(open)                                                                                                     \
+    X(open64) X(openat) X(mkstemp) X(mkostemp) X(read) X(pread64) X(write) X(pwrite64) X(fsync) X(fdatasync)    \
+        X(ftruncate64) X(close) X(rename) X(renameat) X(unlink) X(link) X(fcntl64) X(fcntl) X(fstat64) X(fstat) \
+            X(stat64) X(stat) X(lstat64) X(access) X(mkdir) X(lseek) X(pread) X(pwrite) X(ftruncate)
+#define DECLARE_REAL(name) static __typeof__(&name) real_##name;
+SHIMMED(DECLARE_REAL)
+
+/* Copied, as C forbids casting a data pointer to a function pointer. */
+#define RESOLVE(name)                               \
+    {                                               \
         void* found = dlsym(RTLD_NEXT, #name);      \
         memcpy(&real_##name, &found, sizeof found); \
     }
+static void resolveAll(void) { SHIMMED(RESOLVE) }
+
+/* A call made before the constructor ran (by another library's), still single-threaded. */
+#define NEXT(name) \
+    if (!real_##name) RESOLVE(name)
 
 /* The mode an open that creates a file passes after its flags. */
 #define MODE_ARGUMENT(flags)               \
