@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <cstdio>
 #include <filesystem>
@@ -35,6 +36,7 @@ namespace {
 
 constexpr unsigned kSeed = 20261209;
 constexpr size_t kKillPoints = 220;
+constexpr int kChildSeconds = 120;
 
 // The folders a writer works in: its ORVIK_HOME and a folder of files.
 struct World {
@@ -51,9 +53,11 @@ struct Child {
 Child orvikctl(const World& world, const std::string& args, const std::string& faults = "") {
     std::string env = "ORVIK_HOME=" + shellQuoted(world.home) + " ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0";
     if (!faults.empty()) env += " LD_PRELOAD=" + shellQuoted(FAULT_SHIM_PATH) + " " + faults;
-    auto run = runShell("cd " + shellQuoted(world.work) + " && exec env " + env + " " + ORVIKCTL_PATH + " " + args +
-                        " 2>&1 </dev/null");
-    return {run.code, run.out};
+    // A child that hangs instead of finishing or dying is a failure of its own, not a kill.
+    auto run = runShell("cd " + shellQuoted(world.work) + " && exec timeout -k 5 " + std::to_string(kChildSeconds) +
+                        " env " + env + " " + ORVIKCTL_PATH + " " + args + " 2>&1 </dev/null");
+    if (run.code == 124) ADD_FAILURE() << "orvikctl " << args << " hung with " << faults << ": " << run.out;
+    return {run.code == 128 + SIGKILL ? -1 : run.code, run.out};
 }
 
 struct Writer {
