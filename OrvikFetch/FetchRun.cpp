@@ -1,17 +1,21 @@
 #include "FetchRun.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <set>
 #include <utility>
 
 #include <orvik/Deployment.h>
 #include <orvik/Process.h>
+#include <orvik/UniqueFd.h>
 #include <windows.h>
 
 #include "UpdateFile.h"
+#include "UpdateTrust.h"
 
 namespace {
 
@@ -48,9 +52,42 @@ bool FetchRun::isPlainName(const std::string& name) {
     for (unsigned char c : name)
         if (c < 0x20 || c == 0x7f || c == '/' || c == '\\') return false;
     // Names the run itself uses in temp.
-    if (name == "FileList.xml" || (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0)) return false;
+    if (name == updatetrust::kListName || name == updatetrust::kSignatureName ||
+        (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0))
+        return false;
     return true;
 }
+
+namespace {
+
+// A regular file of at most `limit` bytes; false for anything else.
+bool readBounded(const std::string& path, long long limit, std::string& bytes) {
+    orvik::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat st {};
+    if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > limit) return false;
+    bytes.assign(static_cast<size_t>(st.st_size), '\0');
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// What the user reads when a file from the server was refused or did not come.
+std::string downloadProblem(const UpdateFile& file, const std::string& name) {
+    switch (file.LastFailure()) {
+    case UpdateFile::Failure::Redirect: return updatetrust::kRedirectRefused;
+    case UpdateFile::Failure::Certificate: return updatetrust::kServerUntrusted;
+    case UpdateFile::Failure::TooLarge:
+    case UpdateFile::Failure::Mismatch: return updatetrust::withName(updatetrust::kFileMismatch, name);
+    default: return kNoServer;
+    }
+}
+
+}  // namespace
 
 bool FetchRun::prepare() {
     Config root;
@@ -69,25 +106,69 @@ bool FetchRun::prepare() {
         abandon();
         return false;
     }
+    // Nothing here has a cancel button: the list, its signature and the installer come within
+    // the deployment's time or not at all.
+    long limit = static_cast<long>(orvik::deployment::number(orvik::deployment::kUpdateTimeout));
+    file.SetDeadline(limit > 0 ? limit : 30);
+    auto refuse = [&](const std::string& text) {
+        file.CloseConnection();
+        MessageBoxA(nullptr, text.c_str(), "提示", MB_OK | MB_ICONWARNING);
+        abandon();
+        return false;
+    };
     const std::string serverPath = config_.GetServerPath();
-    const std::string list = work_ + "temp/FileList.xml";
-    UpdateFile::Expect bounded;
-    bounded.bounded = true;
-    if (file.FileIsExistOnServer(serverPath + "/FileList.xml") &&
-        file.GetFile(serverPath + "/FileList.xml", list, bounded)) {
-        UpdateFile::Expect program;
-        program.mode = 0755;
-        if (!file.GetFile(serverPath + "/" + kInstaller, work_ + "temp/" + kInstaller, program)) {
-            if (!file.LastTransportFailed()) MessageBoxA(nullptr, kNoServer, "提示", MB_OK | MB_ICONWARNING);
+    const std::string list = work_ + "temp/" + updatetrust::kListName;
+    const std::string signaturePath = work_ + "temp/" + updatetrust::kSignatureName;
+    UpdateFile::Expect listCap;
+    listCap.bounded = true;
+    listCap.maxSize = updatetrust::kMaxListBytes;
+    if (file.FileIsExistOnServer(serverPath + "/" + updatetrust::kListName) &&
+        file.GetFile(serverPath + "/" + updatetrust::kListName, list, listCap)) {
+        UpdateFile::Expect signatureCap;
+        signatureCap.bounded = true;
+        signatureCap.maxSize = updatetrust::kMaxSignatureBytes;
+        file.SetQuiet(true);
+        std::string listBytes, signature, installed;
+        if (!file.GetFile(serverPath + "/" + updatetrust::kSignatureName, signaturePath, signatureCap)) {
+            if (file.LastFailure() == UpdateFile::Failure::NotThere) return refuse(updatetrust::kSignatureMissing);
+            return refuse(downloadProblem(file, updatetrust::kSignatureName));
+        }
+        if (!readBounded(list, updatetrust::kMaxListBytes, listBytes) ||
+            !readBounded(signaturePath, updatetrust::kMaxSignatureBytes, signature))
+            return refuse(updatetrust::kSignatureMissing);
+        const updatetrust::Verdict verdict = updatetrust::verifyList(listBytes, signature);
+        if (verdict != updatetrust::Verdict::Good) return refuse(updatetrust::verdictText(verdict));
+        // No installed list (a first install) compares as an empty one: everything is newer.
+        const bool hasInstalled = exists(work_ + updatetrust::kListName);
+        if (hasInstalled && !readBounded(work_ + updatetrust::kListName, updatetrust::kMaxListBytes, installed))
+            installed.clear();
+        const std::string offeredDate = updatetrust::listDate(listBytes),
+                          installedDate = updatetrust::listDate(installed);
+        if (hasInstalled && offeredDate < installedDate) return refuse(updatetrust::kListOlder);
+        if (common_.ReadFileListFromXml(list, offered_) != UPDATE_DONE) {
+            file.CloseConnection();
             abandon();
             return false;
         }
-        listRead_ = common_.ReadFileListFromXml(list, offered_) == UPDATE_DONE;
+        const std::string uncovered = updatetrust::uncoveredFile(offered_);
+        if (!uncovered.empty()) return refuse(updatetrust::withName(updatetrust::kFileUncovered, uncovered));
+        OrvikFile entry;
+        UpdateFile::Expect program;
+        updatetrust::listedFile(offered_, kInstaller, entry, program.size);
+        program.sha256 = entry.GetFileSHA256();
+        program.mode = 0755;
+        if (!file.GetFile(serverPath + "/" + kInstaller, work_ + "temp/" + kInstaller, program))
+            return refuse(downloadProblem(file, kInstaller));
+        // The same list again offers nothing.
+        listRead_ = !hasInstalled || offeredDate > installedDate;
+    } else if (file.LastFailure() == UpdateFile::Failure::TooLarge) {
+        return refuse(updatetrust::kListTooLarge);
+    } else if (file.LastFailure() == UpdateFile::Failure::Redirect) {
+        return refuse(updatetrust::kRedirectRefused);
     }
     file.CloseConnection();
-    // No installed list (a first install) compares as an empty one: everything is newer.
-    if (listRead_ && exists(work_ + "FileList.xml") &&
-        common_.ReadFileListFromXml(work_ + "FileList.xml", installed_) != UPDATE_DONE)
+    if (listRead_ && exists(work_ + updatetrust::kListName) &&
+        common_.ReadFileListFromXml(work_ + updatetrust::kListName, installed_) != UPDATE_DONE)
         installed_ = FileList();
     return true;
 }
@@ -166,41 +247,26 @@ bool FetchRun::download(const std::vector<std::string>& names, const Progress& p
     file.SetQuiet(true);
     const std::string serverPath = config_.GetServerPath();
 
-    // The updater's own two come along when the server has them; every other file must arrive.
+    // Only what the signed list names comes down, each file checked against its size and hash.
     struct Want {
         std::string name, remote;
         UpdateFile::Expect expect;
     };
     std::vector<Want> wants;
-    std::vector<std::string> remotes;
+    long long total = 0;
     for (const std::string& name : names) {
         Want want{name, serverPath + "/" + name, {}};
-        bool ownPart = name == kPatchLibrary || name == kFetcher;
-        bool listed = false;
-        for (int i = 0; i < offered_.GetDepartCount(); ++i) {
-            OrvikDepart d = offered_.GetDepart(i);
-            int at = d.FindFile(name);
-            if (at < 0) continue;
-            OrvikFile f = d.GetDepartFile(at);
-            listed = listed || d.GetDepartName() != "OrvikPatch";
-            const std::string size = f.GetFileSize();
-            if (!size.empty() && size.find_first_not_of("0123456789") == std::string::npos && size.size() < 19)
-                want.expect.size = std::stoll(size);
-            want.expect.sha256 = f.GetFileSHA256();
-            break;
+        OrvikFile entry;
+        if (!updatetrust::listedFile(offered_, name, entry, want.expect.size)) continue;
+        want.expect.sha256 = entry.GetFileSHA256();
+        if (want.expect.size < 0 || want.expect.sha256.empty()) {
+            failure_ = updatetrust::withName(updatetrust::kFileUncovered, name);
+            return false;
         }
-        if (ownPart && !listed && !file.FileIsExistOnServer(want.remote)) {
-            if (file.LastTransportFailed()) {
-                failure_ = kNoServer;
-                return false;
-            }
-            continue;
-        }
-        remotes.push_back(want.remote);
+        total += want.expect.size;
         wants.push_back(std::move(want));
     }
 
-    const long long total = file.GetAllFileSize(remotes);
     long long done = 0;
     int shown = -2;
     auto report = [&](long long bytes) {
@@ -219,7 +285,7 @@ bool FetchRun::download(const std::vector<std::string>& names, const Progress& p
             return !cancel.load();
         });
         if (got <= 0) {
-            failure_ = cancel ? std::string() : kNoServer;
+            failure_ = cancel ? std::string() : downloadProblem(file, want.name);
             return false;
         }
         done += got;

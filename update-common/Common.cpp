@@ -4,16 +4,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <utility>
 #include <vector>
 
 #include <orvik/Deployment.h>
 #include <orvik/Process.h>
+#include <orvik/UniqueFd.h>
 #include <windows.h>
 
+#include "FileList.h"
 #include "Register.h"
 #include "UpdateFile.h"
+#include "UpdateTrust.h"
 
 namespace {
 
@@ -36,25 +40,22 @@ const Field kFields[] = {
     {"ConfigPath", &Config::GetConfigPath, &Config::SetConfigPath},
 };
 
+// A regular file of at most a list's size; a link, a FIFO or anything larger is not read.
 bool readWhole(const std::string& path, std::string& text) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    orvik::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat st {};
+    if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > updatetrust::kMaxListBytes)
+        return false;
     text.clear();
     char buf[65536];
-    ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
-    ::close(fd);
-    return n == 0;
-}
-
-// The text between the first "<UpdateDate>" and the "</UpdateDate>" after it.
-std::string updateDate(const std::string& list) {
-    const std::string open = "<UpdateDate>", close = "</UpdateDate>";
-    size_t begin = list.find(open);
-    if (begin == std::string::npos) return {};
-    begin += open.size();
-    size_t end = list.find(close, begin);
-    return end == std::string::npos ? std::string() : list.substr(begin, end - begin);
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        text.append(buf, static_cast<size_t>(n));
+        if (static_cast<long long>(text.size()) > updatetrust::kMaxListBytes) return false;
+    }
 }
 
 // Removes whatever is at `dir`: a link is removed, never followed.
@@ -117,6 +118,21 @@ void Common::DeleteTemp() {
     SaveConfigtoReg(done, root.GetConfigPath());
 }
 
+namespace {
+
+// What the user reads when a download from the update server failed.
+std::string downloadProblem(const UpdateFile& file, const std::string& name) {
+    switch (file.LastFailure()) {
+    case UpdateFile::Failure::Redirect: return updatetrust::kRedirectRefused;
+    case UpdateFile::Failure::Certificate: return updatetrust::kServerUntrusted;
+    case UpdateFile::Failure::TooLarge:
+    case UpdateFile::Failure::Mismatch: return updatetrust::withName(updatetrust::kFileMismatch, name);
+    default: return kNoServer;
+    }
+}
+
+}  // namespace
+
 int Common::CheckForUpdate(std::string configPath, std::string serverName, std::string serverPath) {
     Config root;
     root.SetConfigPath(configPath);
@@ -139,9 +155,20 @@ int Common::CheckForUpdate(std::string configPath, std::string serverName, std::
         DeleteTemp();
         return UPDATE_NO_SERVER;
     }
+    // The whole check, the fetcher's download included, ends within the deployment's time.
+    long limit = static_cast<long>(orvik::deployment::number(orvik::deployment::kUpdateTimeout));
+    file.SetDeadline(limit > 0 ? limit : 30);
+    // Refused: the user is told why, and nothing of the run is kept.
+    auto refuse = [&](const std::string& text) {
+        file.CloseConnection();
+        MessageBoxA(nullptr, text.c_str(), "提示", MB_OK | MB_ICONWARNING);
+        DeleteTemp();
+        return UPDATE_NO_SERVER;
+    };
     // Plain concatenation: the assistant's path ends with "/", so the address has "//".
-    const std::string listPath = serverPath + "/FileList.xml";
+    const std::string listPath = serverPath + "/" + updatetrust::kListName;
     if (!file.FileIsExistOnServer(listPath)) {
+        if (file.LastFailure() == UpdateFile::Failure::Redirect) return refuse(updatetrust::kRedirectRefused);
         DeleteTemp();
         return UPDATE_NO_SERVER;
     }
@@ -151,31 +178,67 @@ int Common::CheckForUpdate(std::string configPath, std::string serverName, std::
     process.SetProcessID(std::to_string(getpid()));
     SaveConfigtoReg(process, root.GetConfigPath());
 
-    std::string installed, offered;
+    const std::string temp = work + "temp/";
+    std::string installed, offered, signature;
     UpdateFile::Expect list;
     list.bounded = true;
-    if (!InitTempPath() || file.GetFile(listPath, work + "temp/FileList.xml", list) == 0 ||
-        !readWhole(work + "temp/FileList.xml", offered)) {
-        DeleteTemp();
-        return UPDATE_NO_SERVER;
+    list.maxSize = updatetrust::kMaxListBytes;
+    if (!InitTempPath() || file.GetFile(listPath, temp + updatetrust::kListName, list) == 0 ||
+        !readWhole(temp + updatetrust::kListName, offered)) {
+        switch (file.LastFailure()) {
+        case UpdateFile::Failure::TooLarge: return refuse(updatetrust::kListTooLarge);
+        case UpdateFile::Failure::Redirect: return refuse(updatetrust::kRedirectRefused);
+        default: DeleteTemp(); return UPDATE_NO_SERVER;
+        }
     }
-    const bool newer = !readWhole(work + "FileList.xml", installed) || updateDate(offered) > updateDate(installed);
+    // The signature first: nothing of an unsigned list, not even its date, is believed.
+    UpdateFile::Expect sig;
+    sig.bounded = true;
+    sig.maxSize = updatetrust::kMaxSignatureBytes;
+    if (file.GetFile(serverPath + "/" + updatetrust::kSignatureName, temp + updatetrust::kSignatureName, sig) == 0) {
+        switch (file.LastFailure()) {
+        case UpdateFile::Failure::NotThere: return refuse(updatetrust::kSignatureMissing);
+        case UpdateFile::Failure::TooLarge: return refuse(updatetrust::kSignatureInvalid);
+        case UpdateFile::Failure::Redirect: return refuse(updatetrust::kRedirectRefused);
+        default: DeleteTemp(); return UPDATE_NO_SERVER;
+        }
+    }
+    if (!readWhole(temp + updatetrust::kSignatureName, signature)) return refuse(updatetrust::kSignatureMissing);
+    const updatetrust::Verdict verdict = updatetrust::verifyList(offered, signature);
+    if (verdict != updatetrust::Verdict::Good) return refuse(updatetrust::verdictText(verdict));
+
+    // An earlier or the same list, replayed or not, offers nothing.
+    const bool newer = !readWhole(work + updatetrust::kListName, installed) ||
+                       updatetrust::listDate(offered) > updatetrust::listDate(installed);
     if (!newer) {
         file.CloseConnection();
         DeleteTemp();
         return UPDATE_NOTHING;
     }
 
-    // The fetcher replaces the installed one only when it arrived whole, and then runs.
+    FileList read;
+    if (ReadFileListFromXml(temp + updatetrust::kListName, read) != UPDATE_DONE) {
+        file.CloseConnection();
+        DeleteTemp();
+        return UPDATE_NO_SERVER;
+    }
+    const std::string uncovered = updatetrust::uncoveredFile(read);
+    if (!uncovered.empty()) return refuse(updatetrust::withName(updatetrust::kFileUncovered, uncovered));
+    OrvikFile entry;
     UpdateFile::Expect program;
+    updatetrust::listedFile(read, updatetrust::kFetcherName, entry, program.size);
+    program.sha256 = entry.GetFileSHA256();
     program.mode = 0755;
-    const std::string fetcher = work + "OrvikFetch";
-    bool started = file.GetFile(serverPath + "/OrvikFetch", fetcher, program) > 0 && orvik::startProgram(fetcher);
-    // Read before closing: a closed connection reports no failure, and the box would show twice.
-    const bool reported = file.LastTransportFailed();
+
+    // The fetcher comes into temp and replaces the installed one only once it is the listed file.
+    const std::string fetcher = work + updatetrust::kFetcherName;
+    const std::string staged = temp + updatetrust::kFetcherName;
+    file.SetQuiet(true);
+    if (file.GetFile(serverPath + "/" + updatetrust::kFetcherName, staged, program) == 0)
+        return refuse(downloadProblem(file, updatetrust::kFetcherName));
     file.CloseConnection();
-    if (!started) {
-        if (!reported) MessageBoxA(nullptr, kNoServer, "提示", MB_OK | MB_ICONWARNING);
+    if (::rename(staged.c_str(), fetcher.c_str()) != 0 || !orvik::startProgram(fetcher)) {
+        MessageBoxA(nullptr, kNoServer, "提示", MB_OK | MB_ICONWARNING);
         DeleteTemp();
         return UPDATE_NO_SERVER;
     }

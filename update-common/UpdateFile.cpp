@@ -1,22 +1,29 @@
 #include "UpdateFile.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <openssl/evp.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <strings.h>
 
+#include <algorithm>
 #include <cctype>
-#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 
+#include <orvik/AtomicFile.h>
 #include <orvik/Deployment.h>
 #include <windows.h>
+
+#include "UpdateTrust.h"
 
 namespace {
 
 constexpr const char* kNoServer = "无法连接服务器，请稍候重试";
+constexpr const char* kUntrustedServer = updatetrust::kServerUntrusted;
+constexpr int kMaxRedirects = 5;
+
+using Clock = std::chrono::steady_clock;
 
 void initCurl() {
     static std::once_flag once;
@@ -31,6 +38,9 @@ struct SlistDeleter {
 };
 struct MdDeleter {
     void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+};
+struct UrlDeleter {
+    void operator()(CURLU* u) const { curl_url_cleanup(u); }
 };
 
 bool isUnreserved(unsigned char c) { return std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
@@ -55,10 +65,27 @@ std::string lowered(std::string s) {
     return s;
 }
 
-// Where a body goes: the open .part file, counted and hashed, with the caller's progress.
+// The scheme and host of an absolute address, lower-cased; false when it is not one.
+bool schemeAndHost(const std::string& url, std::string& scheme, std::string& host) {
+    std::unique_ptr<CURLU, UrlDeleter> u(curl_url());
+    if (!u || curl_url_set(u.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return false;
+    char* part = nullptr;
+    if (curl_url_get(u.get(), CURLUPART_SCHEME, &part, 0) != CURLUE_OK) return false;
+    scheme = lowered(part);
+    curl_free(part);
+    if (curl_url_get(u.get(), CURLUPART_HOST, &part, 0) != CURLUE_OK) return false;
+    host = lowered(part);
+    curl_free(part);
+    return true;
+}
+
+// Where a body goes: the temporary file, counted, capped and hashed, with the caller's progress.
 struct Sink {
-    int fd = -1;
+    CURL* curl = nullptr;
+    orvik::AtomicFile* file = nullptr;
     long long received = 0;
+    long long limit = -1;
+    bool tooLarge = false;
     bool writeFailed = false;
     bool cancelled = false;
     EVP_MD_CTX* md = nullptr;
@@ -67,18 +94,19 @@ struct Sink {
 
 size_t toSink(char* data, size_t size, size_t count, void* user) {
     auto* sink = static_cast<Sink*>(user);
-    size_t total = size * count;
-    const char* p = data;
-    size_t left = total;
-    while (left > 0) {
-        ssize_t n = ::write(sink->fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            sink->writeFailed = true;
-            return 0;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
+    const size_t total = size * count;
+    long status = 0;
+    curl_easy_getinfo(sink->curl, CURLINFO_RESPONSE_CODE, &status);
+    // A redirect's body is not the file.
+    if (status != 200) return total;
+    // Stopped before a byte past the limit is written.
+    if (sink->limit >= 0 && sink->received + static_cast<long long>(total) > sink->limit) {
+        sink->tooLarge = true;
+        return 0;
+    }
+    if (!sink->file->write(data, total)) {
+        sink->writeFailed = true;
+        return 0;
     }
     if (sink->md) EVP_DigestUpdate(sink->md, data, total);
     sink->received += static_cast<long long>(total);
@@ -91,16 +119,120 @@ size_t toSink(char* data, size_t size, size_t count, void* user) {
 
 size_t discard(char*, size_t size, size_t count, void*) { return size * count; }
 
+bool unreachable(CURLcode code) {
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_TOO_MANY_REDIRECTS: return true;
+    default: return false;
+    }
+}
+
+// Why a request that got no usable answer failed.
+UpdateFile::Failure transportFailure(CURLcode code) {
+    if (code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE)
+        return UpdateFile::Failure::Certificate;
+    return unreachable(code) ? UpdateFile::Failure::Unreachable : UpdateFile::Failure::NotThere;
+}
+
+const char* transportText(UpdateFile::Failure failure) {
+    return failure == UpdateFile::Failure::Certificate ? kUntrustedServer : kNoServer;
+}
+
+bool isRedirect(long status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
 }  // namespace
 
 struct UpdateFile::Session {
     std::unique_ptr<CURL, CurlDeleter> curl;
     std::unique_ptr<curl_slist, SlistDeleter> headers;
     std::string base;  // scheme://host[:port]
+    std::string scheme, host;
+    std::string serverCa;                 // PEM, or empty for the system's bundle
+    std::vector<std::string> otherHosts;  // redirects may lead there
     long shortLimit = 30;
+    std::optional<Clock::time_point> deadline;
     bool quiet = false;
-    bool transportFailed = false;
+    Failure failure = Failure::None;
+
+    // One request, its redirects followed by hand so each is checked; the final status, or 0.
+    long request(std::string url, bool head, bool bounded, Sink* sink, CURLcode& code, bool& refused);
+    bool redirectAllowed(const std::string& url) const;
 };
+
+bool UpdateFile::Session::redirectAllowed(const std::string& url) const {
+    std::string toScheme, toHost;
+    if (!schemeAndHost(url, toScheme, toHost)) return false;
+    if (toScheme != "https" && (toScheme != "http" || scheme == "https")) return false;
+    if (toHost == host) return true;
+    return std::find(otherHosts.begin(), otherHosts.end(), toHost) != otherHosts.end();
+}
+
+long UpdateFile::Session::request(std::string url, bool head, bool bounded, Sink* sink, CURLcode& code, bool& refused) {
+    CURL* c = curl.get();
+    refused = false;
+    for (int hop = 0;; ++hop) {
+        long long timeoutMs = bounded ? shortLimit * 1000LL : 0;
+        if (deadline) {
+            const long long left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+            if (left <= 0) {
+                code = CURLE_OPERATION_TIMEDOUT;
+                return 0;
+            }
+            timeoutMs = timeoutMs > 0 ? std::min(timeoutMs, left) : left;
+        }
+        curl_easy_reset(c);
+        curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, scheme == "https" ? "https" : "http,https");
+        curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 5L);
+        // A transfer that stalls below a byte a second for half a minute is dead.
+        curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 30L);
+        curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs));
+        curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+        curl_easy_setopt(c, CURLOPT_NOBODY, head ? 1L : 0L);
+        // An error page never reaches the file.
+        curl_easy_setopt(c, CURLOPT_FAILONERROR, head ? 0L : 1L);
+        curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, sink ? toSink : discard);
+        curl_easy_setopt(c, CURLOPT_WRITEDATA, sink);
+        if (sink && sink->limit >= 0)
+            curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(sink->limit));
+        if (!serverCa.empty()) {
+            curl_blob blob{const_cast<char*>(serverCa.data()), serverCa.size(), CURL_BLOB_COPY};
+            curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, &blob);
+            curl_easy_setopt(c, CURLOPT_CAINFO, nullptr);
+            curl_easy_setopt(c, CURLOPT_CAPATH, nullptr);
+        }
+        code = curl_easy_perform(c);
+        long status = 0;
+        curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+        if (code != CURLE_OK || !isRedirect(status)) return status;
+        char* location = nullptr;
+        curl_easy_getinfo(c, CURLINFO_REDIRECT_URL, &location);
+        if (!location) return status;
+        if (hop == kMaxRedirects) {
+            code = CURLE_TOO_MANY_REDIRECTS;
+            return 0;
+        }
+        if (!redirectAllowed(location)) {
+            refused = true;
+            return 0;
+        }
+        url = location;
+    }
+}
 
 UpdateFile::UpdateFile(std::string server_, int, std::string, std::string) : server(std::move(server_)) {}
 
@@ -109,7 +241,8 @@ UpdateFile::~UpdateFile() = default;
 bool UpdateFile::OpenConnection() {
     session.reset();
     std::string base = server;
-    if (base.find("://") == std::string::npos) base = "http://" + base;
+    // Plain HTTP only when the deployment says so in the address.
+    if (base.find("://") == std::string::npos) base = "https://" + base;
     // Only the host's trailing slashes: "http://" alone must stay without a host.
     while (base.size() > base.find("://") + 3 && base.back() == '/') base.pop_back();
     const std::string scheme = lowered(base.substr(0, base.find("://")));
@@ -122,9 +255,25 @@ bool UpdateFile::OpenConnection() {
     auto s = std::make_unique<Session>();
     s->curl.reset(curl_easy_init());
     if (!s->curl) return false;
+    std::string parsedScheme;
+    if (!schemeAndHost(base, parsedScheme, s->host)) return false;
     s->base = base;
+    s->scheme = scheme;
     s->shortLimit = static_cast<long>(orvik::deployment::number(orvik::deployment::kUpdateTimeout));
     if (s->shortLimit <= 0) s->shortLimit = 30;
+    s->serverCa = orvik::deployment::text(orvik::deployment::kUpdateServerCa);
+    if (s->serverCa.find_first_not_of(" \t\r\n") == std::string::npos) s->serverCa.clear();
+    std::string hosts = orvik::deployment::text(orvik::deployment::kUpdateRedirectHosts);
+    for (char& ch : hosts)
+        if (ch == ',' || ch == '\t' || ch == '\r' || ch == '\n') ch = ' ';
+    for (size_t at = 0; at < hosts.size();) {
+        size_t end = std::min(hosts.find(' ', at), hosts.size());
+        std::string name = lowered(hosts.substr(at, end - at));
+        // A port given with a host changes nothing: hosts are compared.
+        if (name.find(':') != std::string::npos && name.front() != '[') name.erase(name.find(':'));
+        if (!name.empty()) s->otherHosts.push_back(name);
+        at = end + 1;
+    }
     curl_slist* list = curl_slist_append(nullptr, "Cache-Control: no-cache");
     list = curl_slist_append(list, "Pragma: no-cache");
     s->headers.reset(list);
@@ -143,77 +292,41 @@ void UpdateFile::SetShortRequestLimit(long seconds) {
     if (session) session->shortLimit = seconds;
 }
 
+void UpdateFile::SetDeadline(long seconds) {
+    if (session) session->deadline = Clock::now() + std::chrono::seconds(seconds);
+}
+
 void UpdateFile::SetQuiet(bool quiet) {
     if (session) session->quiet = quiet;
 }
 
-bool UpdateFile::LastTransportFailed() const { return session && session->transportFailed; }
+bool UpdateFile::LastTransportFailed() const {
+    return session && (session->failure == Failure::Unreachable || session->failure == Failure::Certificate);
+}
+
+UpdateFile::Failure UpdateFile::LastFailure() const { return session ? session->failure : Failure::None; }
 
 std::string UpdateFile::UrlOf(const std::string& remotePath) const {
     return (session ? session->base : std::string()) + percentEncoded(remotePath);
 }
 
-namespace {
-
-// One request on the session's handle; the status, or 0 when the server could not be reached.
-// `limit` bounds the whole request in seconds (0: only the stall limit applies).
-long perform(CURL* curl, curl_slist* headers, const std::string& url, bool head, long limit, void* sink,
-             curl_write_callback write, CURLcode& code) {
-    curl_easy_reset(curl);
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 5L);
-    // A transfer that stalls below a byte a second for half a minute is dead.
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 30L);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, limit);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_NOBODY, head ? 1L : 0L);
-    // An error page never reaches the file.
-    curl_easy_setopt(curl, CURLOPT_FAILONERROR, head ? 0L : 1L);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, sink);
-    code = curl_easy_perform(curl);
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    return status;
-}
-
-bool unreachable(CURLcode code) {
-    switch (code) {
-    case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-    case CURLE_GOT_NOTHING:
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_PARTIAL_FILE:
-    case CURLE_TOO_MANY_REDIRECTS: return true;
-    default: return false;
-    }
-}
-
-}  // namespace
-
 int UpdateFile::FileIsExistOnServer(std::string remotePath) {
     if (!session) return 0;
-    session->transportFailed = false;
+    session->failure = Failure::None;
     CURLcode code = CURLE_OK;
-    long status = perform(session->curl.get(), session->headers.get(), UrlOf(remotePath), true, session->shortLimit,
-                          nullptr, discard, code);
-    if (code != CURLE_OK) {
-        session->transportFailed = unreachable(code);
-        if (session->transportFailed && !session->quiet)
-            MessageBoxA(nullptr, kNoServer, "提示", MB_OK | MB_ICONWARNING);
+    bool refused = false;
+    long status = session->request(UrlOf(remotePath), true, true, nullptr, code, refused);
+    if (refused) {
+        session->failure = Failure::Redirect;
         return 0;
     }
+    if (code != CURLE_OK) {
+        session->failure = transportFailure(code);
+        if (LastTransportFailed() && !session->quiet)
+            MessageBoxA(nullptr, transportText(session->failure), "提示", MB_OK | MB_ICONWARNING);
+        return 0;
+    }
+    if (status != 200) session->failure = Failure::NotThere;
     return status == 200 ? 1 : 0;
 }
 
@@ -222,11 +335,11 @@ long long UpdateFile::GetAllFileSize(std::vector<std::string>& remotePaths) {
     long long total = 0;
     for (const std::string& path : remotePaths) {
         CURLcode code = CURLE_OK;
-        long status = perform(session->curl.get(), session->headers.get(), UrlOf(path), true, session->shortLimit,
-                              nullptr, discard, code);
+        bool refused = false;
+        long status = session->request(UrlOf(path), true, true, nullptr, code, refused);
         curl_off_t length = -1;
         curl_easy_getinfo(session->curl.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-        if (code != CURLE_OK || status != 200 || length < 0) return -1;
+        if (refused || code != CURLE_OK || status != 200 || length < 0) return -1;
         total += length;
     }
     return total;
@@ -239,38 +352,53 @@ long long UpdateFile::GetFile(std::string remotePath, std::string localPath) {
 long long UpdateFile::GetFile(const std::string& remotePath, const std::string& localPath, const Expect& expect,
                               const Progress& progress) {
     if (!session || localPath.empty()) return 0;
-    session->transportFailed = false;
-    const std::string part = localPath + ".part";
-    ::unlink(part.c_str());
+    session->failure = Failure::None;
+    orvik::AtomicFile out(localPath, static_cast<mode_t>(expect.mode));
+    if (!out.ok()) {
+        session->failure = Failure::Local;
+        return 0;
+    }
     Sink sink;
-    sink.fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (sink.fd < 0) return 0;
+    sink.curl = session->curl.get();
+    sink.file = &out;
+    sink.limit = expect.size >= 0 ? expect.size : expect.maxSize;
     std::unique_ptr<EVP_MD_CTX, MdDeleter> md(EVP_MD_CTX_new());
     if (md && EVP_DigestInit_ex(md.get(), EVP_sha256(), nullptr) == 1) sink.md = md.get();
     sink.progress = &progress;
 
     CURLcode code = CURLE_OK;
-    long status = perform(session->curl.get(), session->headers.get(), UrlOf(remotePath), false,
-                          expect.bounded ? session->shortLimit : 0, &sink, toSink, code);
-    bool ok = code == CURLE_OK && status == 200 && sink.received > 0 && !sink.writeFailed;
-    if (ok && expect.size >= 0) ok = sink.received == expect.size;
-    if (ok && !expect.sha256.empty() && sink.md) {
+    bool refused = false;
+    long status = session->request(UrlOf(remotePath), false, expect.bounded, &sink, code, refused);
+    Failure failure = Failure::None;
+    if (refused) {
+        failure = Failure::Redirect;
+    } else if (sink.tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
+        failure = Failure::TooLarge;
+    } else if (sink.cancelled) {
+        failure = Failure::Cancelled;
+    } else if (sink.writeFailed) {
+        failure = Failure::Local;
+    } else if (code != CURLE_OK) {
+        failure = transportFailure(code);
+    } else if (status != 200 || sink.received == 0) {
+        failure = Failure::NotThere;
+    } else if (expect.size >= 0 && sink.received != expect.size) {
+        failure = Failure::Mismatch;
+    } else if (!expect.sha256.empty()) {
         unsigned char digest[EVP_MAX_MD_SIZE];
         unsigned int length = 0;
-        EVP_DigestFinal_ex(sink.md, digest, &length);
         char hex[2 * EVP_MAX_MD_SIZE + 1] = {};
-        for (unsigned int i = 0; i < length; ++i) std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
-        ok = lowered(expect.sha256) == hex;
-    }
-    ok = ok && fchmod(sink.fd, static_cast<mode_t>(expect.mode)) == 0 && fsync(sink.fd) == 0;
-    ok = ::close(sink.fd) == 0 && ok;
-    if (ok) ok = ::rename(part.c_str(), localPath.c_str()) == 0;
-    if (!ok) {
-        ::unlink(part.c_str());
-        if (code != CURLE_OK && unreachable(code)) {
-            session->transportFailed = true;
-            if (!session->quiet) MessageBoxA(nullptr, kNoServer, "提示", MB_OK | MB_ICONWARNING);
+        if (sink.md && EVP_DigestFinal_ex(sink.md, digest, &length) == 1) {
+            for (unsigned int i = 0; i < length; ++i) std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
         }
+        if (lowered(expect.sha256) != hex) failure = Failure::Mismatch;
+    }
+    if (failure == Failure::None && !out.commit()) failure = Failure::Local;
+    if (failure != Failure::None) {
+        out.discard();
+        session->failure = failure;
+        if (LastTransportFailed() && !session->quiet)
+            MessageBoxA(nullptr, transportText(failure), "提示", MB_OK | MB_ICONWARNING);
         return 0;
     }
     return sink.received;

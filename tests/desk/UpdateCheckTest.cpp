@@ -10,6 +10,7 @@
 #include "support/HttpServer.h"
 #include "support/TempHome.h"
 #include "ui/MessageBoxFacade.h"
+#include "update/SignedUpdate.h"
 
 namespace orvikdesk {
 namespace {
@@ -20,7 +21,8 @@ const std::string kList = orvik::toCp936(
 class AssistantUpdates : public ::testing::Test {
 protected:
     void SetUp() override {
-        orvik::test::setDeploymentValue("UpdateHost", "127.0.0.1:" + std::to_string(server.port()));
+        orvik::test::setDeploymentValue("UpdateHost", server.url(""));
+        orvik::test::update::trustTestAuthority();
         orvik::test::setDeploymentValue("UpdatePath", "/u/");
         orvik::test::writeFile(program.file("FileList.xml"), kList);
         MessageBoxFacade::clear();
@@ -39,6 +41,7 @@ protected:
 
 TEST_F(AssistantUpdates, TheMenuCheckSaysSoWhenNothingIsNewer) {
     server.set("/u//FileList.xml", kList);
+    server.set("/u//FileList.xml.p7s", orvik::test::update::sign(kList));
     updates::checkFromMenu(nullptr, program.path());
     ASSERT_EQ(MessageBoxFacade::shown().size(), 1u);
     EXPECT_EQ(MessageBoxFacade::lastText(), QStringLiteral("没有可用的更新！"));

@@ -3,7 +3,12 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,7 +16,9 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <system_error>
@@ -47,26 +54,81 @@ Wait waitFor(int wake, int fd, short events, int timeoutMs) {
     }
 }
 
-bool sendAll(int wake, int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n > 0) {
-            data += n;
-            size -= static_cast<size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // A client that stops reading must not hold up stop().
-            if (waitFor(wake, fd, POLLOUT, -1) != Wait::Ready) return false;
+// One connection: a socket, and its TLS session when the server speaks TLS.
+struct Link {
+    int wake;
+    int fd;
+    SSL* ssl = nullptr;
+};
+
+// What a TLS call asks to wait for; 0 when it failed for good.
+short tlsWait(SSL* ssl, int result) {
+    switch (SSL_get_error(ssl, result)) {
+    case SSL_ERROR_WANT_READ: return POLLIN;
+    case SSL_ERROR_WANT_WRITE: return POLLOUT;
+    default: ERR_clear_error(); return 0;
+    }
+}
+
+bool handshake(Link& link) {
+    for (;;) {
+        int r = SSL_accept(link.ssl);
+        if (r == 1) return true;
+        short events = tlsWait(link.ssl, r);
+        if (!events || waitFor(link.wake, link.fd, events, -1) != Wait::Ready) return false;
+    }
+}
+
+// Bytes read (> 0), 0 when the peer closed, -1 on failure or stop.
+ssize_t receive(Link& link, char* data, size_t size) {
+    for (;;) {
+        short events = POLLIN;
+        if (link.ssl) {
+            int r = SSL_read(link.ssl, data, static_cast<int>(std::min<size_t>(size, INT_MAX)));
+            if (r > 0) return r;
+            if (SSL_get_error(link.ssl, r) == SSL_ERROR_ZERO_RETURN) return 0;
+            events = tlsWait(link.ssl, r);
+            if (!events) return -1;
         } else {
-            return false;
+            ssize_t n = ::recv(link.fd, data, size, 0);
+            if (n >= 0) return n;
+            if (errno == EINTR) continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
         }
+        if (waitFor(link.wake, link.fd, events, -1) != Wait::Ready) return -1;
+    }
+}
+
+bool sendAll(Link& link, const char* data, size_t size) {
+    while (size > 0) {
+        short events = POLLOUT;
+        if (link.ssl) {
+            int n = SSL_write(link.ssl, data, static_cast<int>(std::min<size_t>(size, INT_MAX)));
+            if (n > 0) {
+                data += n;
+                size -= static_cast<size_t>(n);
+                continue;
+            }
+            events = tlsWait(link.ssl, n);
+            if (!events) return false;
+        } else {
+            ssize_t n = ::send(link.fd, data, size, MSG_NOSIGNAL);
+            if (n > 0) {
+                data += n;
+                size -= static_cast<size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (!(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) return false;
+        }
+        // A client that stops reading must not hold up stop().
+        if (waitFor(link.wake, link.fd, events, -1) != Wait::Ready) return false;
     }
     return true;
 }
 
 // Sends the body in steps so that byte k leaves at about k / rate seconds.
-bool trickle(int wake, int fd, const std::string& body, size_t rate) {
+bool trickle(Link& link, const std::string& body, size_t rate) {
     const auto start = Clock::now();
     const size_t step = std::max<size_t>(1, rate / 20);
     size_t sent = 0;
@@ -74,37 +136,46 @@ bool trickle(int wake, int fd, const std::string& body, size_t rate) {
         const size_t next = std::min(body.size(), sent + step);
         const auto due = start + std::chrono::microseconds(next * 1'000'000 / rate);
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
-        if (wait > 0 && waitFor(wake, -1, 0, static_cast<int>(wait)) != Wait::Timeout) return false;
-        if (!sendAll(wake, fd, body.data() + sent, next - sent)) return false;
+        if (wait > 0 && waitFor(link.wake, -1, 0, static_cast<int>(wait)) != Wait::Timeout) return false;
+        if (!sendAll(link, body.data() + sent, next - sent)) return false;
         sent = next;
     }
     return true;
 }
 
+// Blanks up to `length` bytes after `sent`, made a block at a time.
+bool pad(Link& link, size_t sent, size_t length) {
+    const std::string block(64 * 1024, ' ');
+    while (sent < length) {
+        const size_t n = std::min(block.size(), length - sent);
+        if (!sendAll(link, block.data(), n)) return false;
+        sent += n;
+    }
+    return true;
+}
+
 // Reads up to the blank line that ends the head; any request body is left unread.
-std::optional<std::string> readHead(int wake, int fd) {
+std::optional<std::string> readHead(Link& link) {
     std::string buffer;
     char chunk[4096];
     for (;;) {
         if (auto end = buffer.find("\r\n\r\n"); end != std::string::npos) return buffer.substr(0, end);
         if (buffer.size() > kMaxRequestHead) return std::nullopt;
-        if (waitFor(wake, fd, POLLIN, -1) != Wait::Ready) return std::nullopt;
-        ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-        if (n > 0) {
-            buffer.append(chunk, static_cast<size_t>(n));
-        } else if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
-            return std::nullopt;
-        }
+        ssize_t n = receive(link, chunk, sizeof chunk);
+        if (n <= 0) return std::nullopt;
+        buffer.append(chunk, static_cast<size_t>(n));
     }
 }
 
 // Closing with unread input makes the kernel send a reset, which can destroy the answer before the
 // client reads it: half-close, then drain what the client still sends until it closes too.
-void lingeringClose(int wake, int fd) {
-    ::shutdown(fd, SHUT_WR);
+void lingeringClose(Link& link) {
+    if (link.ssl) SSL_shutdown(link.ssl);
+    ERR_clear_error();
+    ::shutdown(link.fd, SHUT_WR);
     char sink[4096];
-    while (waitFor(wake, fd, POLLIN, 1000) == Wait::Ready) {
-        ssize_t n = ::recv(fd, sink, sizeof sink, 0);
+    while (waitFor(link.wake, link.fd, POLLIN, 1000) == Wait::Ready) {
+        ssize_t n = ::recv(link.fd, sink, sizeof sink, 0);
         if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) break;
     }
 }
@@ -194,7 +265,44 @@ void closeIfOpen(int& fd) {
 
 }  // namespace
 
-HttpServer::HttpServer() {
+HttpServer::HttpServer() { start(); }
+
+HttpServer::HttpServer(const TlsIdentity& tls) {
+    tls_ = SSL_CTX_new(TLS_server_method());
+    bool ok = tls_ != nullptr;
+    auto pemCerts = [](const std::string& pem) {
+        std::vector<X509*> certs;
+        BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+        while (X509* cert = bio ? PEM_read_bio_X509(bio, nullptr, nullptr, nullptr) : nullptr) certs.push_back(cert);
+        BIO_free(bio);
+        ERR_clear_error();
+        return certs;
+    };
+    std::vector<X509*> cert = pemCerts(tls.certPem), chain = pemCerts(tls.chainPem);
+    BIO* keyBio = BIO_new_mem_buf(tls.keyPem.data(), static_cast<int>(tls.keyPem.size()));
+    EVP_PKEY* key = keyBio ? PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(keyBio);
+    ok = ok && !cert.empty() && key && SSL_CTX_use_certificate(tls_, cert[0]) == 1 &&
+         SSL_CTX_use_PrivateKey(tls_, key) == 1 && SSL_CTX_check_private_key(tls_) == 1;
+    for (X509* c : chain) ok = ok && SSL_CTX_add1_chain_cert(tls_, c) == 1;
+    for (X509* c : cert) X509_free(c);
+    for (X509* c : chain) X509_free(c);
+    EVP_PKEY_free(key);
+    if (!ok) {
+        ERR_clear_error();
+        SSL_CTX_free(tls_);
+        throw std::runtime_error("HttpServer: the TLS certificate or key cannot be used");
+    }
+    SSL_CTX_set_mode(tls_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    try {
+        start();
+    } catch (...) {
+        SSL_CTX_free(tls_);
+        throw;
+    }
+}
+
+void HttpServer::start() {
     auto fail = [this](const char* what) {
         const int error = errno;
         closeIfOpen(listenFd_);
@@ -222,10 +330,13 @@ HttpServer::HttpServer() {
     acceptThread_ = std::thread(&HttpServer::acceptLoop, this);
 }
 
-HttpServer::~HttpServer() { stop(); }
+HttpServer::~HttpServer() {
+    stop();
+    SSL_CTX_free(tls_);
+}
 
 std::string HttpServer::url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + path;
 }
 
 void HttpServer::set(const std::string& path, HttpResponse response) {
@@ -306,7 +417,18 @@ void HttpServer::acceptLoop() {
 
 void HttpServer::serve(int fd) {
     Fd owned(fd);
-    const auto head = readHead(wakeRead_, fd);
+    // A TLS write to a client that left raises SIGPIPE: blocked here, the write fails instead.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    std::unique_ptr<SSL, decltype(&SSL_free)> ssl(tls_ ? SSL_new(tls_) : nullptr, &SSL_free);
+    Link link{wakeRead_, fd, ssl.get()};
+    if (tls_ && (!ssl || SSL_set_fd(ssl.get(), fd) != 1 || !handshake(link))) {
+        ERR_clear_error();
+        return;
+    }
+    const auto head = readHead(link);
     if (!head) return;
     const auto request = parseHead(*head);
 
@@ -339,19 +461,20 @@ void HttpServer::serve(int fd) {
         out += name + ": " + value + "\r\n";
         lengthGiven = lengthGiven || equalsIgnoringCase(name, "Content-Length");
     }
-    if (!lengthGiven) out += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+    const size_t length = std::max(response.body.size(), response.streamedLength);
+    if (!lengthGiven && !response.withoutLength) out += "Content-Length: " + std::to_string(length) + "\r\n";
     out += "Connection: close\r\n\r\n";
 
     const bool withBody = !request || request->method != "HEAD";
     bool sent = false;
     if (withBody && response.bytesPerSecond > 0) {
-        sent = sendAll(wakeRead_, fd, out.data(), out.size()) &&
-               trickle(wakeRead_, fd, response.body, response.bytesPerSecond);
+        sent = sendAll(link, out.data(), out.size()) && trickle(link, response.body, response.bytesPerSecond);
     } else {
         if (withBody) out += response.body;
-        sent = sendAll(wakeRead_, fd, out.data(), out.size());
+        sent = sendAll(link, out.data(), out.size());
+        if (withBody) sent = sent && pad(link, response.body.size(), length);
     }
-    if (sent) lingeringClose(wakeRead_, fd);
+    if (sent) lingeringClose(link);
 }
 
 }  // namespace orvik::test

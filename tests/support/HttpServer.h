@@ -1,5 +1,6 @@
-// A small HTTP/1.1 server on 127.0.0.1 for tests: a canned answer per path, with delays, silence
-// and trickled bodies to imitate slow or dead servers. Every answer closes its connection.
+// A small HTTP/1.1 server on 127.0.0.1 for tests, plain or over TLS: a canned answer per path,
+// with delays, silence, trickled and generated bodies to imitate slow, dead or hostile servers.
+// Every answer closes its connection.
 #pragma once
 
 #include <atomic>
@@ -13,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+typedef struct ssl_ctx_st SSL_CTX;
+
 namespace orvik::test {
 
 // The {} let callers leave members out of designated initializers without -Wmissing-field-initializers.
@@ -25,17 +28,29 @@ struct HttpResponse {
     int delayMs = 0;            // wait before answering
     bool silent = false;        // read the request, never answer (until stop())
     size_t bytesPerSecond = 0;  // when > 0, trickle the body at about this rate
+    // When larger than the body: the body, then blanks made while sending up to this many bytes
+    // in all, so a huge answer needs no memory.
+    size_t streamedLength = 0;
+    bool withoutLength = false;  // no Content-Length: the body ends when the connection closes
+};
+
+// What a TLS server presents: its certificate, key and the certificates between it and the root.
+struct TlsIdentity {
+    std::string certPem{};
+    std::string keyPem{};
+    std::string chainPem{};
 };
 
 class HttpServer {
 public:
     HttpServer();  // binds 127.0.0.1 on a free port and starts serving; throws std::runtime_error
+    explicit HttpServer(const TlsIdentity& tls);  // the same over TLS
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
     uint16_t port() const { return port_; }
-    std::string url(const std::string& path) const;  // "http://127.0.0.1:PORT" + path
+    std::string url(const std::string& path) const;  // "http[s]://127.0.0.1:PORT" + path
 
     // Exact match on the request target, query string included; unknown paths get 404.
     void set(const std::string& path, HttpResponse response);
@@ -60,6 +75,7 @@ private:
         std::vector<std::string> headers;
     };
 
+    void start();
     void acceptLoop();
     void serve(int fd);
     void reapFinished();
@@ -68,6 +84,7 @@ private:
     int wakeRead_ = -1;  // readable once stop() begins: every wait polls it
     int wakeWrite_ = -1;
     uint16_t port_ = 0;
+    SSL_CTX* tls_ = nullptr;
 
     mutable std::mutex mutex_;  // guards routes_ and seen_
     std::map<std::string, HttpResponse> routes_;

@@ -30,6 +30,7 @@
 #include "support/HttpServer.h"
 #include "support/MessageBoxRecorder.h"
 #include "support/TempHome.h"
+#include "update/SignedUpdate.h"
 
 namespace fs = std::filesystem;
 using orvik::test::HttpResponse;
@@ -196,6 +197,7 @@ public:
         fs::create_directories(system);
         orvik::test::setDeploymentValue("SystemDir", system);
         orvik::test::setDeploymentValue("UpdateTimeout", "2");
+        orvik::test::update::trustTestAuthority();
 
         put(program + "/OrvikDesk", readFile(STANDIN_PATH), 0755);
         put(program + "/证书说明.txt", "旧的说明\n");
@@ -221,15 +223,29 @@ public:
         newDesk.files[0].size = std::to_string(notes.size());
         newDesk.files[0].sha = sha256Hex(notes);
         newDesk.files.push_back({"工具.so", "2.0", "", "yes", "", ""});
-        offeredList = listOf("2026-12-01",
-                             {newDesk,
-                              {"OrvikSign", "签名组件", "新的签名功能", "1.0", {{"sign.dat", "1.0", "", "", "", ""}}},
-                              {"OrvikPatch",
-                               "升级程序",
-                               "在线升级",
-                               "2.0",
-                               {{"libOrvikPatch.so", "2.0", "", "", "", ""}, {"OrvikFetch", "2.0", "", "", "", ""}}}});
+        offeredList =
+            listOf("2026-12-01",
+                   covered({newDesk,
+                            {"OrvikSign", "签名组件", "新的签名功能", "1.0", {{"sign.dat", "1.0", "", "", "", ""}}},
+                            {"OrvikPatch",
+                             "升级程序",
+                             "在线升级",
+                             "2.0",
+                             {{"libOrvikPatch.so", "2.0", "", "", "", ""},
+                              {"OrvikFetch", "2.0", "", "", "", ""},
+                              {"Handover", "2.0", "", "", "", ""}}}}));
         serveAll();
+    }
+
+    // The departs with every file's size and hash taken from what the server serves.
+    std::vector<Depart> covered(std::vector<Depart> departs) {
+        for (Depart& d : departs)
+            for (Item& f : d.files) {
+                const std::string bytes = files.count(f.name) ? files[f.name] : f.name;
+                if (f.size.empty()) f.size = std::to_string(bytes.size());
+                if (f.sha.empty()) f.sha = sha256Hex(bytes);
+            }
+        return departs;
     }
 
     static Depart desk(const std::string& version, const std::string& fileVersion) {
@@ -244,6 +260,7 @@ public:
 
     void serveAll() {
         server.set(kServerPath + "/FileList.xml", offeredList);
+        server.set(kServerPath + "/FileList.xml.p7s", orvik::test::update::sign(offeredList));
         for (const auto& [name, bytes] : files) server.set(remote(name), bytes);
     }
 
@@ -259,7 +276,7 @@ public:
         root.SetConfigPath(kKey);
         common.SaveConfigtoReg(root, kUpdateRootKey);
         Config config;
-        config.SetServer("127.0.0.1:" + std::to_string(server.port()));
+        config.SetServer(server.url(""));
         config.SetServerPath(kServerPath);
         config.SetCurrentOperation("1");
         config.SetProcessID(processId);
@@ -296,7 +313,7 @@ TEST_F(UpdateChain, CheckWizardAndInstallerBringTheAssistantBackWithTheNewFiles)
     const std::string result = root.file("check-result");
     pid_t assistant = fork();
     if (assistant == 0) {
-        std::string path = program + "/OrvikDesk", host = "127.0.0.1:" + std::to_string(server.port());
+        std::string path = program + "/OrvikDesk", host = server.url("");
         execl(path.c_str(), path.c_str(), "--check", host.c_str(), kServerPath.c_str(), result.c_str(),
               static_cast<char*>(nullptr));
         _exit(127);
@@ -332,8 +349,7 @@ TEST_F(UpdateChain, CheckWizardAndInstallerBringTheAssistantBackWithTheNewFiles)
     EXPECT_EQ(boxes.count(), 0u) << boxes.last().text;
 
     // Nothing is newer now.
-    EXPECT_EQ(Common(program).CheckForUpdate(kKey, "127.0.0.1:" + std::to_string(server.port()), kServerPath),
-              UPDATE_NOTHING);
+    EXPECT_EQ(Common(program).CheckForUpdate(kKey, server.url(""), kServerPath), UPDATE_NOTHING);
     EXPECT_FALSE(fs::exists(program + "/temp"));
     ::kill(restarted, SIGKILL);
 }
@@ -349,17 +365,25 @@ TEST_F(UpdateChain, FailedDownloadsLeaveEverythingAsItWas) {
          [](UpdateChain& t) {
              t.server.set(remote("工具.so"), HttpResponse{.body = "\x7f"
                                                                   "ELF",
-                                                          .headers = {{"Content-Length", "900"}}});
+                                                          .headers = {{"Content-Length", "13"}}});
          },
          kNoServer},
+        {"a body longer than listed", [](UpdateChain& t) { t.server.set(remote("工具.so"), t.files["工具.so"] + "!"); },
+         "下载的“工具.so”与更新清单不符，已停止更新。"},
         {"a 404", [](UpdateChain& t) { t.server.remove(remote("sign.dat")); }, kNoServer},
         {"a file that is not what the list says",
-         [](UpdateChain& t) { t.server.set(remote("证书说明.txt"), "tampered"); }, kNoServer},
+         [](UpdateChain& t) { t.server.set(remote("证书说明.txt"), "tampered"); },
+         "下载的“证书说明.txt”与更新清单不符，已停止更新。"},
         {"a name that leaves the folder",
          [](UpdateChain& t) {
-             t.offeredList =
-                 listOf("2026-12-01",
-                        {{"OrvikDesk", "证书助手", "数字证书管理", "2.0", {{"../evil.so", "2.0", "", "", "", ""}}}});
+             t.offeredList = listOf(
+                 "2026-12-01",
+                 t.covered({{"OrvikDesk", "证书助手", "数字证书管理", "2.0", {{"../evil.so", "2.0", "", "", "", ""}}},
+                            {"OrvikPatch",
+                             "升级程序",
+                             "在线升级",
+                             "2.0",
+                             {{"OrvikFetch", "2.0", "", "", "", ""}, {"Handover", "2.0", "", "", "", ""}}}}));
              t.serveAll();
              t.server.set(kServerPath + "/../evil.so", "evil");
          },

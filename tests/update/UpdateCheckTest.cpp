@@ -19,6 +19,7 @@
 #include "support/HttpServer.h"
 #include "support/MessageBoxRecorder.h"
 #include "support/TempHome.h"
+#include "update/SignedUpdate.h"
 
 namespace fs = std::filesystem;
 using orvik::test::fileExists;
@@ -37,13 +38,19 @@ const std::string kNoServer = "无法连接服务器，请稍候重试";
 const std::string kKey = kAssistantUpdateKey;
 const std::string kServerPath = "/linux/";  // as the assistant keeps it: the joined paths have "//"
 const std::string kListRoute = "/linux//FileList.xml";
+const std::string kSignatureRoute = "/linux//FileList.xml.p7s";
 const std::string kFetcherRoute = "/linux//OrvikFetch";
 // Leaves a mark beside itself, so a test sees that it ran.
 const std::string kFetcher = "#!/bin/sh\necho started > \"$(dirname \"$0\")/fetcher-ran\"\n";
 
-std::string listDated(const std::string& date) {
+// A list naming the fetcher (these bytes) and the installer with their sizes and hashes.
+std::string listDated(const std::string& date, const std::string& fetcher = kFetcher) {
+    using orvik::test::update::fileEntry;
     return "<?xml version=\"1.0\" encoding=\"gb2312\"?>\n<Orvikon>\n<UpdateDate>" + date +
-           "</UpdateDate>\n<OrvikDesk><Version>1.0</Version></OrvikDesk>\n</Orvikon>\n";
+           "</UpdateDate>\n<OrvikDesk><Version>1.0</Version></OrvikDesk>\n<OrvikPatch><Version>2.0</Version>"
+           "<UpdateFileList>" +
+           fileEntry(1, "OrvikFetch", fetcher) + fileEntry(2, "Handover", "installer") +
+           "</UpdateFileList></OrvikPatch>\n</Orvikon>\n";
 }
 
 mode_t modeOf(const std::string& path) {
@@ -105,6 +112,7 @@ protected:
     // A proxy named in the environment must not carry these requests off the machine.
     UpdateCheck() {
         setenv("no_proxy", "127.0.0.1", 1);
+        orvik::test::update::trustTestAuthority();
         writeFile(program.file("FileList.xml"), listDated("2024-05-01"));
         Config running;
         running.SetCurrentOperation("1");
@@ -115,10 +123,15 @@ protected:
         chmod(program.path().c_str(), 0700);
     }
 
-    std::string serverName() const { return "127.0.0.1:" + std::to_string(server.port()); }
+    // Plain HTTP, named so: the signature protects the list.
+    std::string serverName() const { return "http://127.0.0.1:" + std::to_string(server.port()); }
     int check() { return common.CheckForUpdate(kKey, serverName(), kServerPath); }
+    void offerList(const std::string& list) {
+        server.set(kListRoute, list);
+        server.set(kSignatureRoute, orvik::test::update::sign(list));
+    }
     void offer(const std::string& date) {
-        server.set(kListRoute, listDated(date));
+        offerList(listDated(date));
         server.set(kFetcherRoute, kFetcher);
     }
     // What every run that ends without the fetcher leaves: no temp, the run marked over.
@@ -282,18 +295,24 @@ TEST_F(UpdateCheck, FailedFetcherDownloadKeepsTheInstalledOne) {
     const struct {
         const char* name;
         HttpResponse response;
-    } rows[] = {{"not found", {.status = 404}},
-                {"cut short", {.body = "#!/bin/sh\n", .headers = {{"Content-Length", "100000"}}}}};
+        std::string message;
+    } rows[] = {
+        {"not found", {.status = 404}, kNoServer},
+        {"cut short",
+         {.body = "#!/bin/sh\n", .headers = {{"Content-Length", std::to_string(kFetcher.size())}}},
+         kNoServer},
+        {"longer than listed", {.body = kFetcher + "\n"}, "下载的“OrvikFetch”与更新清单不符，已停止更新。"},
+    };
     const std::string installed = "#!/bin/sh\nexit 0\n";
     writeFile(program.file("OrvikFetch"), installed);
     chmod(program.file("OrvikFetch").c_str(), 0755);
     for (const auto& row : rows) {
         MessageBoxRecorder rowBoxes;
-        server.set(kListRoute, listDated("2024-05-02"));
+        offerList(listDated("2024-05-02"));
         server.set(kFetcherRoute, row.response);
         EXPECT_EQ(check(), UPDATE_NO_SERVER) << row.name;
         ASSERT_EQ(rowBoxes.count(), 1u) << row.name;
-        EXPECT_EQ(rowBoxes.last().text, kNoServer) << row.name;
+        EXPECT_EQ(rowBoxes.last().text, row.message) << row.name;
         EXPECT_EQ(readFile(program.file("OrvikFetch")), installed) << row.name;
         EXPECT_EQ(modeOf(program.file("OrvikFetch")), 0755u) << row.name;
         EXPECT_FALSE(fileExists(program.file("OrvikFetch.part"))) << row.name;
@@ -302,7 +321,7 @@ TEST_F(UpdateCheck, FailedFetcherDownloadKeepsTheInstalledOne) {
 }
 
 TEST_F(UpdateCheck, FetcherThatCannotStartEndsTheRun) {
-    server.set(kListRoute, listDated("2024-05-02"));
+    offerList(listDated("2024-05-02", "not a program\n"));
     server.set(kFetcherRoute, "not a program\n");
     EXPECT_EQ(check(), UPDATE_NO_SERVER);
     expectRunEnded();
