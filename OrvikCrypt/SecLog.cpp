@@ -9,11 +9,19 @@
 #include <mutex>
 
 #include <orvik/Home.h>
+#include <orvik/KeyProtection.h>
 #include <windows.h>
 
 namespace {
 
 constexpr long kRotateAbove = 0x500000;  // 5,242,880 bytes
+
+// The platform's notes (how private keys are kept) go into the same log as the library's lines.
+const bool kPlatformNotesHere = [] {
+    orvik::setPlatformLogHandler(
+        [](const std::string& line) { CSecLog().Log(CSecLog::SEC_LOG_INFO, __LINE__, __FILE__, "%s", line.c_str()); });
+    return true;
+}();
 
 const char* label(CSecLog::SEC_LOG_TYPE type) {
     switch (type) {

@@ -34,6 +34,10 @@ CP11Page::CP11Page(QWidget* parent) : QWidget(parent) {
                                  {QStringLiteral("程序"), QStringLiteral("配置文件"), QStringLiteral("状态")},
                                  {170, 110, 150});
     layout->addWidget(list_, 1);
+    keyStorage_ = new QLabel(keyStorageText(orvik::keyStorage()), this);
+    keyStorage_->setObjectName(QString::number(IDC_KEY_STORAGE));
+    keyStorage_->setWordWrap(true);
+    layout->addWidget(keyStorage_);
     setFocusProxy(enable_);
     showTargets(registration().Status());
     enable_->setChecked(CP11Registration::AnyRegistered(targets_));
@@ -50,6 +54,18 @@ QString CP11Page::stateText(CP11Registration::State state) {
     case CP11Registration::Failed: break;
     }
     return QStringLiteral("失败");
+}
+
+QString CP11Page::keyStorageText(const orvik::KeyStorageState& state) {
+    switch (state.storage) {
+    case orvik::KeyStorage::Sealed: return QStringLiteral("私钥保存方式：由系统密钥环加密保护。");
+    case orvik::KeyStorage::Plain:
+        return QStringLiteral("私钥保存方式：未加密的文件，仅本用户可读（当前会话没有系统密钥环）。");
+    case orvik::KeyStorage::Locked:
+        return QStringLiteral("私钥保存方式：由系统密钥环加密保护。密钥环已锁定，请解锁后再使用私钥。");
+    case orvik::KeyStorage::Unavailable: break;
+    }
+    return QStringLiteral("私钥保存方式：由系统密钥环加密保护。密钥环出错，暂时无法使用私钥。");
 }
 
 QString CP11Page::programText(const CP11Registration::Target& target) {

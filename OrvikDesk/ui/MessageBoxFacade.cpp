@@ -84,28 +84,35 @@ int showForReal(QWidget* owner, const QString& text, const QString& caption, uns
     return buttons.size() == 1 ? buttons[0].id : IDNO;
 }
 
+// Keys are used from the workers of long operations too, and a key may ask (a PIN, a locked
+// keyring); windows live on the GUI thread.
+template <class F>
+void onGuiThread(F&& f) {
+    bool headless = false;
+    {
+        std::lock_guard guard(state().lock);
+        headless = state().headless;
+    }
+    if (headless || QThread::currentThread() == qApp->thread())
+        f();
+    else
+        QMetaObject::invokeMethod(qApp, std::forward<F>(f), Qt::BlockingQueuedConnection);
+}
+
 }  // namespace
 
 void MessageBoxFacade::install() {
     orvik::setMessageBoxHandler([](HWND, const char* text, const char* caption, UINT type) {
-        return show(QApplication::activeWindow(), QString::fromUtf8(text ? text : ""),
-                    QString::fromUtf8(caption ? caption : "错误"), type);
+        const QString t = QString::fromUtf8(text ? text : ""), c = QString::fromUtf8(caption ? caption : "错误");
+        int answer = IDOK;
+        onGuiThread([&] { answer = show(QApplication::activeWindow(), t, c, type); });
+        return answer;
     });
     orvik::setPinHandler([](const orvik::PinRequest& r, std::string& pin) {
         const QString prompt = CPinDialog::promptFor(QString::fromStdString(r.token), r.retry, r.countLow, r.finalTry);
         QString answer;
         bool given = false;
-        auto ask = [&] { given = askPin(QApplication::activeWindow(), prompt, answer); };
-        // Keys are used from the workers of long operations too; windows live on the GUI thread.
-        bool headless = false;
-        {
-            std::lock_guard guard(state().lock);
-            headless = state().headless;
-        }
-        if (headless || QThread::currentThread() == qApp->thread())
-            ask();
-        else
-            QMetaObject::invokeMethod(qApp, ask, Qt::BlockingQueuedConnection);
+        onGuiThread([&] { given = askPin(QApplication::activeWindow(), prompt, answer); });
         if (given) {
             QByteArray utf8 = answer.toUtf8();
             pin.assign(utf8.constData(), static_cast<size_t>(utf8.size()));

@@ -19,6 +19,7 @@
 #include <PFXFile.h>
 
 #include "crypt/FoxmailFixture.h"
+#include "support/SecretService.h"
 #include "support/Shell.h"
 #include "support/TempHome.h"
 #include "support/TestPki.h"
@@ -38,9 +39,11 @@ constexpr unsigned kSeed = 20261209;
 constexpr size_t kKillPoints = 220;
 constexpr int kChildSeconds = 120;
 
-// The folders a writer works in: its ORVIK_HOME and a folder of files.
+// The folders a writer works in: its ORVIK_HOME and a folder of files; and what its runs add to
+// their environment (a session bus).
 struct World {
     std::string home, work;
+    std::string env{};
     std::string file(const std::string& name) const { return work + "/" + name; }
 };
 
@@ -52,6 +55,7 @@ struct Child {
 // orvikctl in `world`, with the fault shim's settings in its environment.
 Child orvikctl(const World& world, const std::string& args, const std::string& faults = "") {
     std::string env = "ORVIK_HOME=" + shellQuoted(world.home) + " ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0";
+    if (!world.env.empty()) env += " " + world.env;
     if (!faults.empty()) env += " LD_PRELOAD=" + shellQuoted(FAULT_SHIM_PATH) + " " + faults;
     // A child that hangs instead of finishing or dying is a failure of its own, not a kill.
     auto run = runShell("cd " + shellQuoted(world.work) + " && exec timeout -k 5 " + std::to_string(kChildSeconds) +
@@ -74,6 +78,7 @@ struct Writer {
     // A writer of many files (the installer) keeps a journal instead: what a killed run left is
     // undone or completed, whole, by the next run, and only then is the state checked.
     bool settlesOnNextRun = false;
+    std::string env{};  // added to the environment of its every run
 };
 
 // Files a writer leaves while it works; none may outlive the next run.
@@ -104,6 +109,7 @@ void copyTree(const std::string& from, const std::string& to) {
 struct Scene {
     // Made where the runs happen, so paths the state records (a Foxmail folder) hold for them.
     explicit Scene(const Writer& writer) {
+        world.env = snapshot.env = writer.env;
         fs::create_directories(world.home);
         fs::create_directories(world.work);
         writer.setup(world);
@@ -410,9 +416,46 @@ Writer updateInstalled() {
     return w;
 }
 
+// The Secret Service the runs of the sealing writer find, started once; no other writer's runs see it.
+const orvik::test::SecretService& keyring() {
+    static orvik::test::SecretService service(orvik::test::SecretService::Start::Keyring, false);
+    return service;
+}
+
+const std::string kNoBus = "DBUS_SESSION_BUS_ADDRESS=" + shellQuoted(orvik::test::NoSessionBus::address());
+
+Writer keySealed() {
+    Writer w{"plain key container sealed",
+             [](const World& w) {
+                 ASSERT_TRUE(keyring().ready());
+                 World bare = w;
+                 bare.env = kNoBus;
+                 people().importMine(bare);
+                 writeFile(w.file("doc.txt"), "to be signed");
+             },
+             "seal-keys",
+             [](const World& w) -> std::string {
+                 std::vector<std::string> containers;
+                 for (auto& e : fs::directory_iterator(w.home + "/keys/user"))
+                     if (e.path().extension() == ".key") containers.push_back(e.path().string());
+                 if (containers.size() != 1) return std::to_string(containers.size()) + " containers";
+                 const std::string head = readFile(containers[0]).substr(0, 8);
+                 // A plain key is used without a Secret Service, so that checking it leaves it plain.
+                 World check = w;
+                 if (head == "ORVKEY02") check.env = kNoBus;
+                 Child sign = orvikctl(check, "sign doc.txt doc.p7s --cert " + people().myThumb());
+                 fs::remove(w.file("doc.p7s"));
+                 if (sign.code != 0) return "a key that does not sign: " + sign.out;
+                 return head == "ORVKEY02" ? "old" : head == "ORVKSEAL" ? "new" : "a container that starts " + head;
+             },
+             [](const std::string&) { return std::string("seal-keys"); }};
+    w.env = keyring().environment();
+    return w;
+}
+
 std::vector<Writer> writers() {
-    return {certificateStore(),    keyContainer(),   pkcs12InPlace(),  secureFileWritten(),
-            secureFileDecrypted(), foxmailAccount(), updateInstalled()};
+    return {certificateStore(),    keyContainer(),   pkcs12InPlace(),   secureFileWritten(),
+            secureFileDecrypted(), foxmailAccount(), updateInstalled(), keySealed()};
 }
 
 class CrashEach : public ::testing::TestWithParam<int> {};
@@ -431,11 +474,11 @@ TEST_P(CrashEach, KilledAnywhereLeavesTheOldOrTheNewStateAndStartsCleanly) {
 TEST_P(CrashEach, AFullDiskGivesAMessageAndLosesNothing) { diskFull(writers()[static_cast<size_t>(GetParam())]); }
 
 std::string writerName(const ::testing::TestParamInfo<int>& info) {
-    static const char* const names[] = {"CertificateStore",    "KeyContainer",   "Pkcs12InPlace",  "SecureFileWritten",
-                                        "SecureFileDecrypted", "FoxmailAccount", "UpdateInstalled"};
+    static const char* const names[] = {"CertificateStore",    "KeyContainer",   "Pkcs12InPlace",   "SecureFileWritten",
+                                        "SecureFileDecrypted", "FoxmailAccount", "UpdateInstalled", "KeySealed"};
     return names[info.param];
 }
 
-INSTANTIATE_TEST_SUITE_P(Writers, CrashEach, ::testing::Range(0, 7), writerName);
+INSTANTIATE_TEST_SUITE_P(Writers, CrashEach, ::testing::Range(0, 8), writerName);
 
 }  // namespace

@@ -72,9 +72,12 @@ static void step(int fd) {
     if (++operations == killAt) raise(SIGKILL);
 }
 
-/* Whether a write of n bytes finds the disk full. */
-static int full(size_t n) {
-    if (spaceLeft < 0) return 0;
+static int isFile(int fd);
+
+/* Whether a write of n bytes to fd finds the disk full. Only files fill a disk: the pipes,
+ * sockets and event counters a library's threads wake each other with never do. */
+static int full(int fd, size_t n) {
+    if (spaceLeft < 0 || !isFile(fd)) return 0;
     if ((long long)n > spaceLeft) {
         spaceLeft = 0;
         return 1;
@@ -101,6 +104,11 @@ SHIMMED(DECLARE_REAL)
         memcpy(&real_##name, &found, sizeof found); \
     }
 static void resolveAll(void) { SHIMMED(RESOLVE) }
+
+static int isFile(int fd) {
+    struct stat st;
+    return real_fstat && real_fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
 
 /* A call made before the constructor ran (by another library's), still single-threaded. */
 #define NEXT(name) \
@@ -164,7 +172,7 @@ ssize_t pread64(int fd, void* buf, size_t n, off_t at) {
 ssize_t write(int fd, const void* buf, size_t n) {
     NEXT(write);
     step(fd);
-    if (fd > 2 && full(n)) {
+    if (fd > 2 && full(fd, n)) {
         errno = ENOSPC;
         return -1;
     }
@@ -174,7 +182,7 @@ ssize_t write(int fd, const void* buf, size_t n) {
 ssize_t pwrite64(int fd, const void* buf, size_t n, off_t at) {
     NEXT(pwrite64);
     step(fd);
-    if (full(n)) {
+    if (full(fd, n)) {
         errno = ENOSPC;
         return -1;
     }
@@ -306,7 +314,7 @@ ssize_t pread(int fd, void* buf, size_t n, off_t at) {
 ssize_t pwrite(int fd, const void* buf, size_t n, off_t at) {
     NEXT(pwrite);
     step(fd);
-    if (full(n)) {
+    if (full(fd, n)) {
         errno = ENOSPC;
         return -1;
     }

@@ -1,17 +1,21 @@
 #include "KeyContainer.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
+#include <orvik/AtomicFile.h>
 #include <orvik/Home.h>
-#include <orvik/TempFile.h>
 #include <winbase.h>
 
+#include "../secret/Notices.h"
+#include "../secret/SealedContainer.h"
 #include "KeyBlob.h"
 
 namespace orvik::crypt {
@@ -19,6 +23,15 @@ namespace orvik::crypt {
 namespace {
 
 const char kMagic[8] = {'O', 'R', 'V', 'K', 'E', 'Y', '0', '2'};
+// Two RSA key pairs of the largest size take a few kilobytes; anything near this is not ours.
+constexpr off_t kMostBytes = 1 << 20;
+
+const char kLocked[] = "密钥环已锁定，无法使用私钥。请解锁后重试。";
+const char kLockedSave[] = "密钥环已锁定，无法保存私钥。请解锁后重试。";
+const char kNoService[] = "找不到密钥环服务，无法使用受其保护的私钥。请在桌面会话中重试。";
+const char kKeyMissing[] = "密钥环中没有保护此私钥的密钥，无法使用私钥。";
+const char kFailed[] = "密钥环出错，无法使用私钥。";
+const char kFailedSave[] = "密钥环出错，私钥未保存。";
 
 std::string hexName(const std::string& name) {
     static const char digits[] = "0123456789abcdef";
@@ -30,20 +43,14 @@ std::string hexName(const std::string& name) {
     return out.empty() ? std::string("-") : out;
 }
 
+std::string folderOf(bool machine) { return homeDir() + (machine ? "/keys/machine" : "/keys/user"); }
+
+// What a sealed container is bound to: it opens under this name and scope only.
+std::string contextOf(const std::string& name, bool machine) { return (machine ? "machine:" : "user:") + name; }
+
 bool ensureDir(const std::string& dir) { return mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST; }
 
-bool writeAll(int fd, const BYTE* p, size_t n) {
-    while (n) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
-void put32(std::vector<BYTE>& out, DWORD v) {
+void put32(SecretBytes& out, DWORD v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<BYTE>(v >> (8 * i)));
 }
 
@@ -52,64 +59,18 @@ DWORD get32(const BYTE* p) {
            static_cast<DWORD>(p[3]) << 24;
 }
 
-}  // namespace
-
-std::string KeyContainer::pathOf(const std::string& name, bool machine) {
-    return homeDir() + (machine ? "/keys/machine/" : "/keys/user/") + hexName(name) + ".key";
-}
-
-bool KeyContainer::exists(const std::string& name, bool machine) {
-    struct stat st {};
-    return stat(pathOf(name, machine).c_str(), &st) == 0;
-}
-
-bool KeyContainer::save(const std::string& name, bool machine, const std::map<DWORD, StoredKey>& keys) {
-    std::string home;
-    if (!ensureHomeDir(home) || !ensureDir(home + "/keys") ||
-        !ensureDir(home + (machine ? "/keys/machine" : "/keys/user"))) {
-        SetLastError(static_cast<DWORD>(NTE_FAIL));
-        return false;
-    }
-    std::vector<BYTE> bytes(kMagic, kMagic + sizeof kMagic);
+SecretBytes serialize(const std::map<DWORD, StoredKey>& keys) {
+    SecretBytes bytes(kMagic, kMagic + sizeof kMagic);
     for (const auto& [keySpec, key] : keys) {
         put32(bytes, keySpec);
         put32(bytes, key.flags);
         put32(bytes, static_cast<DWORD>(key.blob.size()));
         bytes.insert(bytes.end(), key.blob.begin(), key.blob.end());
     }
-    const std::string path = pathOf(name, machine);
-    const std::string dir = path.substr(0, path.find_last_of('/'));
-    std::string temp;
-    // One prefix for every container: a writer killed mid-way leaves a name no later one repeats.
-    int fd = createTempFile(dir, ".key.tmp-", temp);
-    bool ok = fd >= 0 && writeAll(fd, bytes.data(), bytes.size()) && fsync(fd) == 0;
-    if (fd >= 0) ok = ::close(fd) == 0 && ok;
-    cleanse(bytes);
-    if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        if (fd >= 0) ::unlink(temp.c_str());
-        SetLastError(static_cast<DWORD>(errno == ENOSPC ? ERROR_DISK_FULL : NTE_FAIL));
-    }
-    return ok;
+    return bytes;
 }
 
-bool KeyContainer::load(const std::string& name, bool machine, std::map<DWORD, StoredKey>& keys) {
-    keys.clear();
-    int fd = ::open(pathOf(name, machine).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        SetLastError(static_cast<DWORD>(NTE_BAD_KEYSET));
-        return false;
-    }
-    std::vector<BYTE> bytes;
-    BYTE buf[4096];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        bytes.insert(bytes.end(), buf, buf + n);
-    }
-    ::close(fd);
-    OPENSSL_cleanse(buf, sizeof buf);
+bool parse(const SecretBytes& bytes, std::map<DWORD, StoredKey>& keys) {
     bool ok = bytes.size() >= sizeof kMagic && std::memcmp(bytes.data(), kMagic, sizeof kMagic) == 0;
     size_t at = sizeof kMagic;
     while (ok && at < bytes.size()) {
@@ -130,13 +91,220 @@ bool KeyContainer::load(const std::string& name, bool machine, std::map<DWORD, S
                                   bytes.begin() + static_cast<ptrdiff_t>(at + length));
         at += length;
     }
-    cleanse(bytes);
     if (!ok) {
         for (auto& [keySpec, key] : keys) cleanse(key.blob);
         keys.clear();
-        SetLastError(static_cast<DWORD>(NTE_BAD_KEYSET));
     }
     return ok;
+}
+
+// The whole container file, refused unless it is a regular file of a container's size.
+bool readContainer(const std::string& path, SecretBytes& bytes) {
+    bytes.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMostBytes;
+    if (ok) {
+        // One byte more than the size: a file that grew meanwhile is read to its new end or refused.
+        bytes.resize(static_cast<size_t>(st.st_size) + 1);
+        size_t have = 0;
+        while (have < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + have, bytes.size() - have);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                ok = n == 0;
+                break;
+            }
+            have += static_cast<size_t>(n);
+        }
+        ok = ok && have <= static_cast<size_t>(st.st_size);
+        bytes.resize(ok ? have : 0);
+    }
+    ::close(fd);
+    return ok;
+}
+
+// Holds the container folder against other writers: a key written by one process is never put
+// back to its old form by another that sealed what it had read before.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& dir) : fd_(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (fd_ >= 0) {
+            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~FolderLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int fd_;
+};
+
+bool writeContainer(const std::string& path, const SecretBytes& bytes) {
+    AtomicFile file(path, 0600);
+    if (file.write(bytes.data(), bytes.size()) && file.commit()) return true;
+    errno = file.error();
+    return false;
+}
+
+// Seals a plain container in place; a kill at any point leaves the plain file or the sealed one,
+// each whole. Whatever keeps it from being sealed now leaves it as it is, and the reason in
+// `problem`.
+KeyContainer::Sealing sealInPlace(const std::string& name, bool machine, const std::string& path,
+                                  const SecretBytes& plain, std::string& problem) {
+    SecretBytes sealed;
+    switch (secret::seal(contextOf(name, machine), plain, sealed, problem)) {
+    case secret::Outcome::Ok: break;
+    case secret::Outcome::Absent: secret::noteKeysStayPlain(); return KeyContainer::Sealing::NoService;
+    case secret::Outcome::NotFound:
+    case secret::Outcome::Locked: return KeyContainer::Sealing::Locked;
+    case secret::Outcome::Failed: return KeyContainer::Sealing::Failed;
+    }
+    FolderLock lock(folderOf(machine));
+    SecretBytes now;
+    // Another process may have written the container since: its version stands.
+    if (!readContainer(path, now) || now != plain) return KeyContainer::Sealing::Done;
+    if (!writeContainer(path, sealed)) {
+        problem = std::strerror(errno);
+        return KeyContainer::Sealing::Failed;
+    }
+    return KeyContainer::Sealing::Done;
+}
+
+// A plain container read with a Secret Service at hand is sealed on this first use. When that
+// cannot be done now the key is used as it is, and a later use tries again.
+void sealOnFirstUse(const std::string& name, bool machine, const std::string& path, const SecretBytes& plain) {
+    // A user who left the keyring locked is asked to unlock it once per process, not at every key.
+    static std::atomic<bool> declined{false};
+    if (declined) return;
+    std::string problem;
+    switch (sealInPlace(name, machine, path, plain, problem)) {
+    case KeyContainer::Sealing::Locked: declined = true; break;
+    case KeyContainer::Sealing::Failed: secret::logLine("A key container stays plain: " + problem); break;
+    default: break;
+    }
+}
+
+// The container name a file is named after, when it is one of ours.
+bool nameOfFile(const std::string& file, std::string& name) {
+    name.clear();
+    if (file.size() < 5 || file.compare(file.size() - 4, 4, ".key") != 0) return false;
+    const std::string hex = file.substr(0, file.size() - 4);
+    if (hex == "-") return true;
+    if (hex.size() % 2) return false;
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        auto digit = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1; };
+        const int hi = digit(hex[i]), lo = digit(hex[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        name.push_back(static_cast<char>(hi << 4 | lo));
+    }
+    return true;
+}
+
+// Calls `each(name, machine, path)` for every container file of the user.
+template <class Each>
+void forEachContainer(Each each) {
+    for (bool machine : {false, true}) {
+        const std::string dir = folderOf(machine);
+        DIR* d = opendir(dir.c_str());
+        if (!d) continue;
+        while (dirent* e = readdir(d)) {
+            std::string name;
+            if (e->d_name[0] != '.' && nameOfFile(e->d_name, name)) each(name, machine, dir + "/" + e->d_name);
+        }
+        closedir(d);
+    }
+}
+
+}  // namespace
+
+std::string KeyContainer::pathOf(const std::string& name, bool machine) {
+    return folderOf(machine) + "/" + hexName(name) + ".key";
+}
+
+bool KeyContainer::exists(const std::string& name, bool machine) {
+    struct stat st {};
+    return stat(pathOf(name, machine).c_str(), &st) == 0;
+}
+
+bool KeyContainer::save(const std::string& name, bool machine, const std::map<DWORD, StoredKey>& keys) {
+    std::string home;
+    if (!ensureHomeDir(home) || !ensureDir(home + "/keys") || !ensureDir(folderOf(machine))) {
+        SetLastError(static_cast<DWORD>(NTE_FAIL));
+        return false;
+    }
+    const SecretBytes plain = serialize(keys);
+    SecretBytes sealed;
+    std::string detail;
+    switch (secret::seal(contextOf(name, machine), plain, sealed, detail)) {
+    case secret::Outcome::Ok: break;
+    case secret::Outcome::Absent: secret::noteKeysStayPlain(); break;
+    case secret::Outcome::NotFound:
+    case secret::Outcome::Failed:
+        secret::logLine("A key container was not saved: " + detail);
+        secret::tellUser(kFailedSave);
+        SetLastError(static_cast<DWORD>(NTE_FAIL));
+        return false;
+    case secret::Outcome::Locked:
+        // Never a plain file where the keyring would have sealed it.
+        secret::tellUser(kLockedSave);
+        SetLastError(static_cast<DWORD>(NTE_PERM));
+        return false;
+    }
+    FolderLock lock(folderOf(machine));
+    if (!writeContainer(pathOf(name, machine), sealed.empty() ? plain : sealed)) {
+        SetLastError(static_cast<DWORD>(errno == ENOSPC ? ERROR_DISK_FULL : NTE_FAIL));
+        return false;
+    }
+    return true;
+}
+
+bool KeyContainer::load(const std::string& name, bool machine, std::map<DWORD, StoredKey>& keys) {
+    keys.clear();
+    const std::string path = pathOf(name, machine);
+    SecretBytes bytes;
+    if (!readContainer(path, bytes)) {
+        SetLastError(static_cast<DWORD>(NTE_BAD_KEYSET));
+        return false;
+    }
+    if (!secret::looksSealed(bytes.data(), bytes.size())) {
+        if (!parse(bytes, keys)) {
+            SetLastError(static_cast<DWORD>(NTE_BAD_KEYSET));
+            return false;
+        }
+        sealOnFirstUse(name, machine, path, bytes);
+        return true;
+    }
+    SecretBytes plain;
+    std::string detail;
+    DWORD error = NTE_BAD_KEYSET;
+    switch (secret::open(contextOf(name, machine), bytes.data(), bytes.size(), plain, detail)) {
+    case secret::Opened::Ok:
+        if (parse(plain, keys)) return true;
+        break;
+    case secret::Opened::Damaged: break;
+    case secret::Opened::KeyMissing: secret::tellUser(kKeyMissing); break;
+    case secret::Opened::Absent:
+        secret::tellUser(kNoService);
+        error = NTE_FAIL;
+        break;
+    case secret::Opened::Locked:
+        secret::tellUser(kLocked);
+        error = NTE_PERM;
+        break;
+    case secret::Opened::Failed:
+        secret::logLine("A sealed key container was not opened: " + detail);
+        secret::tellUser(kFailed);
+        error = NTE_FAIL;
+        break;
+    }
+    SetLastError(static_cast<DWORD>(error));
+    return false;
 }
 
 bool KeyContainer::remove(const std::string& name, bool machine) {
@@ -145,6 +313,32 @@ bool KeyContainer::remove(const std::string& name, bool machine) {
         return false;
     }
     return true;
+}
+
+KeyContainer::Census KeyContainer::census() {
+    Census c;
+    forEachContainer([&](const std::string&, bool, const std::string& path) {
+        SecretBytes bytes;
+        if (readContainer(path, bytes)) ++(secret::looksSealed(bytes.data(), bytes.size()) ? c.sealed : c.plain);
+    });
+    return c;
+}
+
+KeyContainer::Sealing KeyContainer::sealAll(int& sealed, std::string& problem) {
+    sealed = 0;
+    Sealing result = Sealing::Done;
+    forEachContainer([&](const std::string& name, bool machine, const std::string& path) {
+        SecretBytes bytes;
+        std::map<DWORD, StoredKey> keys;
+        if (result != Sealing::Done || !readContainer(path, bytes) || secret::looksSealed(bytes.data(), bytes.size()))
+            return;
+        // A damaged file is left as it is: sealing would only hide it.
+        if (!parse(bytes, keys)) return;
+        for (auto& [keySpec, key] : keys) cleanse(key.blob);
+        result = sealInPlace(name, machine, path, bytes, problem);
+        if (result == Sealing::Done) ++sealed;
+    });
+    return result;
 }
 
 }  // namespace orvik::crypt
