@@ -34,13 +34,22 @@ std::vector<CLdapBatch::Candidate> CLdapBatch::FoxmailCandidates(CFoxmail& foxma
     return out;
 }
 
+void CLdapBatch::noteTls(const std::string& host) {
+    if (tlsProblem_ != CLdapCert::TlsProblem::None || ldap_.tlsProblem() == CLdapCert::TlsProblem::None) return;
+    tlsProblem_ = ldap_.tlsProblem();
+    tlsHost_ = host;
+}
+
 int CLdapBatch::FindForAddress(const std::string& email, Found& out) {
     out.clear();
+    tlsProblem_ = CLdapCert::TlsProblem::None;
+    tlsHost_.clear();
     int last = 0;
     bool answered = false;
     for (const std::string& host : CLdapCert::directoryHosts()) {
         std::vector<CDigitalCertificate*> raw;
         last = ldap_.getUserCertificates(host.c_str(), "", email.c_str(), raw);
+        noteTls(host);
         for (CDigitalCertificate* c : raw) out.emplace_back(c);
         answered = answered || last == 0;
     }
@@ -52,9 +61,12 @@ int CLdapBatch::Search(const std::vector<std::string>& emails, const std::atomic
     const std::vector<std::string> hosts = CLdapCert::directoryHosts();
     // Host 1 only, the last of the search order; its pooled connection serves the whole batch.
     const std::string host = hosts.empty() ? std::string() : hosts.back();
+    tlsProblem_ = CLdapCert::TlsProblem::None;
+    tlsHost_.clear();
     for (size_t i = 0; i < emails.size(); ++i) {
         std::vector<CDigitalCertificate*> raw;
         int rc = emails[i].empty() ? 0 : ldap_.getUserCertificates(host.c_str(), "", emails[i].c_str(), raw);
+        noteTls(host);
         Found owned;
         for (CDigitalCertificate* c : raw) owned.emplace_back(c);
         if (rc != 0) return rc;
@@ -64,25 +76,39 @@ int CLdapBatch::Search(const std::vector<std::string>& emails, const std::atomic
     return 0;
 }
 
-bool CLdapBatch::AutoAssignable(CDigitalCertificate* certificate, const std::string& email) {
+bool CLdapBatch::AutoAssignable(CDigitalCertificate* certificate, const std::string& email,
+                                const CDirectoryTrust& trust) {
     if (!certificate || !certificate->getPCCERT() || email.empty()) return false;
     std::string own;
     return certificate->getEmail(own) == 0 && strcasecmp(own.c_str(), email.c_str()) == 0 &&
-           certificate->isLocalTimeValid() && certificate->isCryptUse();
+           trust.Check(*certificate).ok();
 }
 
-void CLdapBatch::AutoAssign(std::vector<Candidate>& candidates) {
-    for (Candidate& c : candidates) {
+CLdapBatch::AutoResult CLdapBatch::AutoAssign(std::vector<Candidate>& candidates) {
+    const CDirectoryTrust trust;
+    AutoResult result;
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        Candidate& c = candidates[i];
         CDigitalCertificate* only = nullptr;
         int count = 0;
+        bool ownRefused = false;
         for (const auto& f : c.found) {
-            if (AutoAssignable(f.get(), c.email)) {
+            if (AutoAssignable(f.get(), c.email, trust)) {
                 only = f.get();
                 ++count;
+            } else {
+                std::string own;
+                ownRefused = ownRefused || (f->getEmail(own) == 0 && strcasecmp(own.c_str(), c.email.c_str()) == 0);
             }
         }
-        if (count == 1) c.chosen = only;
+        if (count == 1) {
+            c.chosen = only;
+            ++result.assigned;
+        } else if (count == 0 && ownRefused && !c.chosen) {
+            result.refused.push_back(i);
+        }
     }
+    return result;
 }
 
 int CLdapBatch::Apply(Kind kind, std::vector<Candidate>& candidates, COEAddrBook* book, CFoxmail* foxmail,

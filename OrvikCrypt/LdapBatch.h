@@ -10,6 +10,7 @@
 
 #include "Contact.h"
 #include "DigitalCertificate.h"
+#include "DirectoryTrust.h"
 #include "FoxContact.h"
 #include "LdapCert.h"
 #include "OrvikCryptApi.h"
@@ -48,12 +49,23 @@ public:
     // (the batch ends there).
     int Search(const std::vector<std::string>& emails, const std::atomic<bool>& stop,
                const std::function<void(size_t index, Found certificates)>& found);
+    // The first host of the last FindForAddress or Search that refused a TLS connection, and
+    // why (None when every host was reached as the deployment asks); the user's message for it.
+    CLdapCert::TlsProblem tlsProblem() const { return tlsProblem_; }
+    const std::string& tlsHost() const { return tlsHost_; }
+    std::string tlsFailureText() const { return CLdapCert::TlsProblemText(tlsProblem_, tlsHost_); }
 
     // A certificate chosen without asking must be the address's own (equal, ignoring case),
-    // valid now, and allowed to encrypt.
-    static bool AutoAssignable(CDigitalCertificate* certificate, const std::string& email);
+    // chain to a trusted authority, be valid now and allowed to encrypt.
+    static bool AutoAssignable(CDigitalCertificate* certificate, const std::string& email,
+                               const CDirectoryTrust& trust);
+    struct AutoResult {
+        int assigned = 0;
+        // Contacts left without a choice because their own certificate failed the checks.
+        std::vector<size_t> refused;
+    };
     // Chooses for every candidate with exactly one automatically assignable certificate.
-    static void AutoAssign(std::vector<Candidate>& candidates);
+    static AutoResult AutoAssign(std::vector<Candidate>& candidates);
 
     enum Outcome { NotChosen, Applied, Failed };
     // Applies each chosen certificate: into "ADDRESSBOOK" as the contact's default, or first in
@@ -63,5 +75,9 @@ public:
                      const std::function<void(size_t index, Outcome outcome)>& done = {});
 
 private:
+    void noteTls(const std::string& host);
+
     CLdapCert ldap_;
+    CLdapCert::TlsProblem tlsProblem_ = CLdapCert::TlsProblem::None;
+    std::string tlsHost_;
 };

@@ -47,6 +47,16 @@ int main() {
                                   .der}});
     orvik::test::Slapd slapd(options);
     orvik::test::setDeploymentValue("DirectoryHost1", slapd.host());
+    // The batch chooses only certificates of authorities the user trusts.
+    for (auto [name, der] : {std::pair{"Root", orvik::test::TestPki::instance().root().der},
+                             {"CA", orvik::test::TestPki::instance().ca().der}}) {
+        HCERTSTORE store = CertOpenSystemStoreA(0, name);
+        if (!store ||
+            !CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                              static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr))
+            return 1;
+        CertCloseStore(store, 0);
+    }
 
     COEAddrBook book;
     for (int i = 0; i < kContacts; ++i) {

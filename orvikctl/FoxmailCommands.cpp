@@ -5,6 +5,7 @@
 #include <string>
 
 #include <Foxmail.h>
+#include <DirectoryTrust.h>
 #include <LdapBatch.h>
 #include <MyCertStore.h>
 #include <OEAddrBook.h>
@@ -148,6 +149,9 @@ int batch(const Args& args) {
         searched = i + 1;
     });
     std::signal(SIGINT, SIG_DFL);
+    if (rc != 0 && batch.tlsProblem() != CLdapCert::TlsProblem::None)
+        return fail("no secure connection to " + batch.tlsHost() + ": " +
+                    CLdapCert::TlsProblemWords(batch.tlsProblem()) + "; nothing was configured");
     if (rc != 0) return fail("the directory search failed (" + std::to_string(rc) + "); nothing was configured");
     candidates.resize(searched);
     if (p.has("auto")) CLdapBatch::AutoAssign(candidates);
@@ -157,7 +161,8 @@ int batch(const Args& args) {
                                         if (o != CLdapBatch::NotChosen)
                                             outcome[i] = o == CLdapBatch::Applied ? "assigned" : "failed";
                                     });
-    // address, certificates found, and what became of the contact
+    // address, certificates found, what became of the contact, and how each result checked out
+    const CDirectoryTrust trust;
     for (size_t i = 0; i < candidates.size(); ++i) {
         const auto& c = candidates[i];
         std::string what;
@@ -170,9 +175,13 @@ int batch(const Args& args) {
         } else if (!p.has("auto")) {
             what = "found: choose one in the assistant or use --auto";
         } else {
-            what = "not assigned: no single certificate of this address that is valid and may encrypt";
+            what =
+                "not assigned: no single certificate of this address from a trusted issuer, valid and for "
+                "encryption";
         }
-        std::printf("%s\t%zu\t%s\n", c.email.c_str(), c.found.size(), what.c_str());
+        std::string checks;
+        for (const auto& f : c.found) checks += (checks.empty() ? "" : "; ") + CDirectoryTrust::Words(trust.Check(*f));
+        std::printf("%s\t%zu\t%s\t%s\n", c.email.c_str(), c.found.size(), what.c_str(), checks.c_str());
     }
     std::printf("%d of %zu contacts configured%s\n", applied, candidates.size(),
                 searched < emails.size() ? " (stopped)" : "");
@@ -183,7 +192,9 @@ const bool added = registered({
     {"foxmail", "[--path DIR] [accounts | contacts | set-sign ACCOUNT THUMB|none | set-certs CONTACT THUMB...|none]",
      "Foxmail's folder, accounts and contacts, and their certificates", foxmail},
     {"batch", "[--auto] [--foxmail [--path DIR]]",
-     "search the directory for every contact without a usable certificate; --auto assigns the exact ones", batch},
+     "search the directory for every contact without a usable certificate: address TAB found TAB outcome TAB each "
+     "result's check; --auto assigns the address's one certificate from a trusted issuer, valid and for encryption",
+     batch},
 });
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include <DirectoryTrust.h>
 #include <LdapCert.h>
 #include <OtherCertStore.h>
 
@@ -34,6 +35,12 @@ int ldapSearch(const Args& args) {
         if (rc == CLdapCert::kNoConnection) {
             std::fprintf(stderr, "orvikctl: no connection to %s\n", host.c_str());
             ++failures;
+        } else if (rc == CLdapCert::kSecureConnectionFailed) {
+            std::string why = CLdapCert::TlsProblemWords(directory.tlsProblem());
+            if (!directory.tlsDetail().empty()) why += " (" + directory.tlsDetail() + ")";
+            std::fprintf(stderr, "orvikctl: no secure connection to %s: %s; nothing was asked\n", host.c_str(),
+                         why.c_str());
+            ++failures;
         } else if (rc != 0) {
             std::fprintf(stderr, "orvikctl: the search on %s failed (LDAP error %d)\n", host.c_str(), rc);
             ++failures;
@@ -42,6 +49,7 @@ int ldapSearch(const Args& args) {
 
     COtherCertStore book;
     if (p.has("import") && book.OpenCertStore() != 0) return fail("cannot open ADDRESSBOOK");
+    const CDirectoryTrust trust;
     std::set<std::string> seen;  // the same certificate may stand in both directories
     for (auto& c : found) {
         std::string thumb, cn, mail;
@@ -49,7 +57,8 @@ int ldapSearch(const Args& args) {
         if (!seen.insert(thumb).second) continue;
         c->GetCertInfo("SubjectCN", cn);
         c->GetCertInfo("SubjectEmail", mail);
-        std::printf("%s\t%s\t%s\n", thumb.c_str(), cn.c_str(), mail.c_str());
+        const std::string verdict = CDirectoryTrust::Words(trust.Check(*c));
+        std::printf("%s\t%s\t%s\t%s\n", thumb.c_str(), cn.c_str(), mail.c_str(), verdict.c_str());
         if (p.has("import") && book.ImportCert(c.get()) != 0) return fail("cannot add " + thumb + " to ADDRESSBOOK");
     }
     // Every directory failed: the user learns that, not that nothing matched.
@@ -58,8 +67,9 @@ int ldapSearch(const Args& args) {
 
 const bool added = registered({
     {"ldap-search", "[--host HOST[:PORT]] [--import] EMAIL | --name NAME [EMAIL]",
-     "certificates from the directories (both deployment hosts unless --host): thumbprint TAB SubjectCN TAB "
-     "SubjectEmail; --import adds them to ADDRESSBOOK",
+     "certificates from the directories (both deployment hosts unless --host; TLS as DirectoryTls says): "
+     "thumbprint TAB SubjectCN TAB SubjectEmail TAB \"trusted\" or what is wrong (untrusted issuer, expired, not yet "
+     "valid, not for encryption); --import adds them to ADDRESSBOOK",
      ldapSearch},
 });
 

@@ -16,6 +16,7 @@ namespace orvikdesk {
 struct CDirectoryLookup::Outcome {
     int result = 0;
     Found found;
+    std::string tlsFailure;  // a host that refused a secure connection, in the user's words
 };
 
 CDirectoryLookup::CDirectoryLookup(QWidget* owner) : QObject(owner), owner_(owner) {}
@@ -38,6 +39,7 @@ bool CDirectoryLookup::start(const QString& address) {
         CLdapBatch directories;
         Found all;
         outcome->result = directories.FindForAddress(email, all);
+        outcome->tlsFailure = directories.tlsFailureText();
         // Both directories may hold the same certificate: it is offered once.
         std::set<std::string> seen;
         for (auto& c : all) {
@@ -55,13 +57,16 @@ void CDirectoryLookup::complete(std::shared_ptr<Outcome> outcome) {
     if (worker_.joinable()) worker_.join();
     QApplication::restoreOverrideCursor();
     result_ = outcome->result;
+    tlsFailure_ = std::move(outcome->tlsFailure);
     found_ = std::move(outcome->found);
     emit finished();
 }
 
 std::unique_ptr<CDigitalCertificate> CDirectoryLookup::choose() {
+    // A directory that failed its certificate check is named even when the other one answered.
+    if (!tlsFailure_.empty()) controls::message(owner_, tlsFailure_.c_str(), MB_OK | MB_ICONWARNING, "查找用户");
     if (result_ != 0) {
-        controls::message(owner_, "目录查询失败！", MB_OK | MB_ICONWARNING, "查找用户");
+        if (tlsFailure_.empty()) controls::message(owner_, "目录查询失败！", MB_OK | MB_ICONWARNING, "查找用户");
         return nullptr;
     }
     if (found_.empty()) {

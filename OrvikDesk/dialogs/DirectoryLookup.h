@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -27,7 +28,8 @@ public:
     bool busy() const { return worker_.joinable(); }
 
     // After finished(): "目录查询失败！" or "目录服务中不存在与搜索条件相符的项！", or the import
-    // dialog on what was found. The chosen certificate as the caller's own copy; null otherwise.
+    // dialog on what was found; before it, why a directory refused a secure connection, if one
+    // did. The chosen certificate as the caller's own copy; null otherwise.
     std::unique_ptr<CDigitalCertificate> choose();
     const Found& found() const { return found_; }
 
@@ -42,6 +44,7 @@ private:
     std::thread worker_;
     QString address_;
     int result_ = 0;
+    std::string tlsFailure_;
     Found found_;
 };
 

@@ -15,6 +15,7 @@
 #include <winuser.h>
 
 #include "DigitalCertificate.h"
+#include "DirectoryTrust.h"
 #include "LdapCert.h"
 #include "dialogs/DialogControls.h"
 #include "ui/Artwork.h"
@@ -24,6 +25,7 @@ namespace orvikdesk {
 struct CDirectorySearchDialog::Outcome {
     std::vector<std::unique_ptr<CDigitalCertificate>> certificates;
     bool failed = false;
+    std::string tlsFailure;  // the first host that refused a secure connection, in the user's words
 };
 
 CDirectorySearchDialog::CDirectorySearchDialog(QWidget* parent) : QDialog(parent) {
@@ -57,11 +59,12 @@ CDirectorySearchDialog::CDirectorySearchDialog(QWidget* parent) : QDialog(parent
     list_->setRootIsDecorated(false);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    list_->setHeaderLabels({QStringLiteral("姓名"), QStringLiteral("邮件地址")});
-    list_->header()->resizeSection(0, 200);
-    list_->header()->resizeSection(1, 200);
+    list_->setHeaderLabels({QStringLiteral("姓名"), QStringLiteral("邮件地址"), QStringLiteral("证书状态")});
+    list_->header()->resizeSection(0, 160);
+    list_->header()->resizeSection(1, 180);
+    list_->header()->resizeSection(2, 120);
     list_->setIconSize(QSize(16, 16));
-    list_->setMinimumSize(420, 180);
+    list_->setMinimumSize(480, 180);
     layout->addWidget(list_, 1);
 
     auto* row = new QHBoxLayout;
@@ -130,6 +133,8 @@ void CDirectorySearchDialog::search() {
         for (const std::string& host : hosts) {
             std::vector<CDigitalCertificate*> out;
             if (directory.getUserCertificates(host.c_str(), name.c_str(), email.c_str(), out) != 0) ++failures;
+            if (outcome->tlsFailure.empty())
+                outcome->tlsFailure = CLdapCert::TlsProblemText(directory.tlsProblem(), host);
             for (CDigitalCertificate* c : out) outcome->certificates.emplace_back(c);
         }
         outcome->failed = failures == static_cast<int>(hosts.size());
@@ -142,18 +147,25 @@ void CDirectorySearchDialog::finish(std::shared_ptr<Outcome> outcome) {
     if (worker_.joinable()) worker_.join();
     QApplication::restoreOverrideCursor();
     searchButton_->setEnabled(true);
+    if (!outcome->tlsFailure.empty())
+        controls::message(this, outcome->tlsFailure.c_str(), MB_OK | MB_ICONEXCLAMATION, "查找用户");
     if (outcome->failed) {
-        controls::message(this, "目录查询失败!", MB_OK | MB_ICONEXCLAMATION, "查找用户");
+        if (outcome->tlsFailure.empty())
+            controls::message(this, "目录查询失败!", MB_OK | MB_ICONEXCLAMATION, "查找用户");
     } else if (outcome->certificates.empty()) {
         controls::message(this, "目录服务中不存在与搜索条件相符的项!", MB_OK | MB_ICONINFORMATION, "查找用户");
     } else {
         found_ = std::move(outcome->certificates);
         QIcon icon = artwork::icon(255);
+        // Whether each result checks out, so a certificate the directory vouches for alone is seen as such.
+        const CDirectoryTrust trust;
         for (const auto& cert : found_) {
             std::string name, email;
             cert->getDisplayName(name);
             cert->getEmail(email);
-            auto* item = new QTreeWidgetItem(list_, {QString::fromStdString(name), QString::fromStdString(email)});
+            auto* item =
+                new QTreeWidgetItem(list_, {QString::fromStdString(name), QString::fromStdString(email),
+                                            QString::fromStdString(CDirectoryTrust::Text(trust.Check(*cert)))});
             item->setIcon(0, icon);
         }
     }

@@ -46,8 +46,10 @@ CDlgLdapBatchCon::CDlgLdapBatchCon(std::vector<CLdapBatch::Candidate>& candidate
     auto* certs = new QGridLayout;
     address_ = new QLabel(this);
     address_->setObjectName(QString::number(IDC_ADDRESS));
-    certs_ = controls::reportList(this, IDC_CERTS, {QStringLiteral("姓名"), QStringLiteral("截止日期")}, {240, 2});
-    certs_->setMinimumSize(300, 100);
+    certs_ = controls::reportList(this, IDC_CERTS,
+                                  {QStringLiteral("姓名"), QStringLiteral("截止日期"), QStringLiteral("证书状态")},
+                                  {240, 2, 110});
+    certs_->setMinimumSize(360, 100);
     view_ = controls::button(this, IDC_VIEW, QStringLiteral("查看证书"));
     setDefault_ = controls::button(this, IDC_SET_DEFAULT, QStringLiteral("设为默认值"));
     certs->addWidget(address_, 0, 0, 1, 2);
@@ -118,7 +120,9 @@ void CDlgLdapBatchCon::ended(int result) {
     animation_->hide();
     searchingText_->hide();
     if (result != 0) {
-        controls::message(this, "目录查询失败，批量配置失败！", MB_OK | MB_ICONWARNING, "查找用户");
+        const std::string tls = batch_.tlsFailureText();
+        controls::message(this, tls.empty() ? "目录查询失败，批量配置失败！" : (tls + "批量配置失败！").c_str(),
+                          MB_OK | MB_ICONWARNING, "查找用户");
     } else if (!stop_) {
         controls::message(this, "LDAP搜索完毕！", MB_OK | MB_ICONINFORMATION);
         ok_->setEnabled(true);
@@ -154,7 +158,8 @@ void CDlgLdapBatchCon::showContact(int row) {
         std::string to;
         found->getValidToDate(to);
         auto* item = new QTreeWidgetItem(
-            certs_, {controls::certRowText(*found, found.get() == c.chosen), QString::fromStdString(to)});
+            certs_, {controls::certRowText(*found, found.get() == c.chosen), QString::fromStdString(to),
+                     QString::fromStdString(CDirectoryTrust::Text(trust_.Check(*found)))});
         item->setIcon(0, icon);
     }
     const QString email = QString::fromStdString(c.email);
@@ -187,13 +192,30 @@ void CDlgLdapBatchCon::setDefault() {
         controls::message(this, "设置默认证书失败！", MB_OK | MB_ICONSTOP);
         return;
     }
+    // Whom the user encrypts to is not for a directory to say: an unverified issuer's certificate
+    // is chosen only in the contact's own search, where the user looks at it alone.
+    if (!trust_.Check(*chosen).trusted) {
+        controls::message(this, "该证书的颁发者不受信任，不能在批量配置中设为默认证书！", MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
     candidates_[static_cast<size_t>(contactRow_)].chosen = chosen;
     showContact(contactRow_);
 }
 
 void CDlgLdapBatchCon::onOk() {
     if (worker_.joinable()) return;
-    if (auto_->isChecked()) CLdapBatch::AutoAssign(candidates_);
+    if (auto_->isChecked()) {
+        const CLdapBatch::AutoResult result = CLdapBatch::AutoAssign(candidates_);
+        if (!result.refused.empty())
+            controls::message(
+                this,
+                QStringLiteral(
+                    "有%1个联系人搜索到的证书未通过验证（颁发者不受信任、已过期或不可用于加密），未自动配置。")
+                    .arg(result.refused.size())
+                    .toStdString()
+                    .c_str(),
+                MB_OK | MB_ICONINFORMATION);
+    }
     accept();
 }
 

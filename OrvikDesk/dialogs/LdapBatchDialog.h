@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "DirectoryTrust.h"
 #include "LdapBatch.h"
 
 class QCheckBox;
@@ -68,7 +69,8 @@ private:
 
     std::vector<CLdapBatch::Candidate>& candidates_;
     Mode mode_;
-    CLdapBatch batch_;  // the worker's only
+    CLdapBatch batch_;       // the worker's only
+    CDirectoryTrust trust_;  // the stores as the dialog opened, for the results shown
     std::thread worker_;
     std::atomic<bool> stop_{false};
     bool started_ = false;

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "DigitalCertificate.h"
+#include "DirectoryTrust.h"
 #include "dialogs/DialogControls.h"
 #include "ui/Artwork.h"
 
@@ -28,13 +29,15 @@ CDlgLdapImport::CDlgLdapImport(const Found& found, const QString& address, QWidg
     list_->setMinimumSize(380, 180);
     layout->addWidget(list_, 1);
     const QIcon icon = artwork::icon(255);
+    // The directory's word is not taken: the user sees which results check out before choosing.
+    const CDirectoryTrust trust;
     for (const auto& c : found_) {
         std::string issuer, to;
         c->getIssuerCN(issuer);
         c->getValidToDate(to);
-        // "证书状态" stays empty.
         auto* item = new QTreeWidgetItem(
-            list_, {controls::displayName(*c), QString::fromStdString(issuer), QString::fromStdString(to), QString()});
+            list_, {controls::displayName(*c), QString::fromStdString(issuer), QString::fromStdString(to),
+                    QString::fromStdString(CDirectoryTrust::Text(trust.Check(*c)))});
         item->setIcon(0, icon);
     }
 

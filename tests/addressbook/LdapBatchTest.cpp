@@ -60,7 +60,19 @@ std::vector<DirectoryEntry> directoryFor(int count) {
 
 class Batch : public ::testing::Test {
 protected:
-    void SetUp() override { orvik::test::setWabPath(ORVIKWAB_PATH); }
+    void SetUp() override {
+        orvik::test::setWabPath(ORVIKWAB_PATH);
+        // The directory's certificates come from the test authorities, which this user trusts.
+        for (auto [store, der] :
+             {std::pair{"Root", TestPki::instance().root().der}, {"CA", TestPki::instance().ca().der}}) {
+            HCERTSTORE s = CertOpenSystemStoreA(0, store);
+            ASSERT_NE(s, nullptr);
+            ASSERT_TRUE(CertAddEncodedCertificateToStore(
+                s, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size()),
+                CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+            CertCloseStore(s, 0);
+        }
+    }
 
     void addContacts(int count) {
         COEAddrBook book;

@@ -171,6 +171,8 @@ TEST_F(DirectorySearch, FindsChoosesAndReportsAgainstARealDirectory) {
     ASSERT_EQ(list(d)->topLevelItemCount(), 1);
     EXPECT_EQ(list(d)->topLevelItem(0)->text(0), QStringLiteral("Alice 王"));
     EXPECT_EQ(list(d)->topLevelItem(0)->text(1), QStringLiteral("alice@example.test"));
+    EXPECT_EQ(list(d)->topLevelItem(0)->text(2), QStringLiteral("颁发者不受信任"))
+        << "the test authorities are not trusted here";
     EXPECT_EQ(d.chosen(), nullptr);
 
     list(d)->setCurrentItem(list(d)->topLevelItem(0));

@@ -178,6 +178,18 @@ protected:
         orvik::test::setDeploymentValue("DirectoryBase", "dc=orvikon,dc=test");
     }
     static std::string closed() { return "127.0.0.1:" + std::to_string(orvik::test::closedPort()); }
+    // The batch chooses only certificates of authorities the user trusts.
+    static void trustTestAuthorities() {
+        for (auto [name, der] :
+             {std::pair{"Root", TestPki::instance().root().der}, {"CA", TestPki::instance().ca().der}}) {
+            HCERTSTORE store = CertOpenSystemStoreA(0, name);
+            ASSERT_NE(store, nullptr);
+            EXPECT_TRUE(CertAddEncodedCertificateToStore(
+                store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size()),
+                CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+            CertCloseStore(store, 0);
+        }
+    }
 
     std::string foxDir;
 };
@@ -444,6 +456,7 @@ TEST_F(MailSetup, SingleSearchMessagesAndTheSecondHostStandingIn) {
     onNextModal<CDlgLdapImport>([](CDlgLdapImport* imp) {
         EXPECT_EQ(rowTexts(imp->list()), QStringList({"甲", "甲 二"}));
         EXPECT_EQ(imp->list()->headerItem()->text(3), QStringLiteral("证书状态"));
+        EXPECT_EQ(imp->list()->topLevelItem(0)->text(3), QStringLiteral("颁发者不受信任"));
         selectRow(imp->list(), 1);
         click(imp, IDOK);
     });
@@ -632,6 +645,7 @@ std::vector<DirectoryEntry> batchBook(int count) {
 }  // namespace
 
 TEST_F(MailSetup, BatchRunsChoosesAndApplies) {
+    trustTestAuthorities();
     Slapd slapd({.defaultSearchBase = true, .entries = batchBook(6)});
     pointAt(slapd);
     for (int i = 0; i < 6; ++i) contact("联系人" + std::to_string(i), "p" + std::to_string(i) + "@example.cn");
@@ -725,7 +739,76 @@ TEST_F(MailSetup, BatchStopsOnCancelAndReportsAFailedDirectory) {
     EXPECT_FALSE(d.isVisible()) << "after the search, cancel closes at once";
 }
 
+TEST_F(MailSetup, BatchShowsEachResultsChecksAndNeverChoosesAnUnverifiedOne) {
+    trustTestAuthorities();
+    IssuedCert stranger = TestPki::instance().selfSigned({.cn = "Orvik Stranger CA", .ca = true});
+    IssuedCert good = TestPki::instance().issue({.cn = "好", .email = "good@example.cn", .keyUsage = 0x30});
+    IssuedCert forged =
+        TestPki::instance().issue({.cn = "伪", .email = "forged@example.cn", .keyUsage = 0x30}, stranger);
+    IssuedCert old = TestPki::instance().issue({.cn = "旧",
+                                                .email = "old@example.cn",
+                                                .keyUsage = 0x30,
+                                                .notBeforeOffset = -9 * 86400,
+                                                .notAfterOffset = -60});
+    Slapd slapd({.defaultSearchBase = true,
+                 .entries = {{.cn = "好", .mail = "good@example.cn", .certificates = {good.der}},
+                             {.cn = "伪", .mail = "forged@example.cn", .certificates = {forged.der}},
+                             {.cn = "旧", .mail = "old@example.cn", .certificates = {old.der}}}});
+    pointAt(slapd);
+    for (const char* who : {"good", "forged", "old"}) contact(who, std::string(who) + "@example.cn");
+    CMailPage page;
+    page.open(CMailPage::OEContacts);
+    onNextModal<CDlgLdapBatchCon>([](CDlgLdapBatchCon* d) {
+        ASSERT_TRUE(QTest::qWaitFor([d] { return d->searchFinished(); }, 20000));
+        EXPECT_EQ(d->certificates()->headerItem()->text(2), QStringLiteral("证书状态"));
+        const QStringList expected = {"可信", "颁发者不受信任", "已过期"};
+        for (int row = 0; row < 3; ++row) {
+            selectRow(d->contacts(), row);
+            ASSERT_EQ(d->certificates()->topLevelItemCount(), 1);
+            EXPECT_EQ(d->certificates()->topLevelItem(0)->text(2), expected[row]) << row;
+        }
+        // The forged one cannot be chosen here by hand either.
+        selectRow(d->contacts(), 1);
+        selectRow(d->certificates(), 0);
+        click(d, CDlgLdapBatchCon::IDC_SET_DEFAULT);
+        EXPECT_EQ(MessageBoxFacade::lastText(),
+                  QStringLiteral("该证书的颁发者不受信任，不能在批量配置中设为默认证书！"));
+        EXPECT_EQ(rowTexts(d->certificates()), QStringList({"伪"}));
+        control<QCheckBox>(d, CDlgLdapBatchCon::IDC_AUTO)->setChecked(true);
+        click(d, IDOK);
+        EXPECT_EQ(
+            MessageBoxFacade::lastText(),
+            QStringLiteral("有2个联系人搜索到的证书未通过验证（颁发者不受信任、已过期或不可用于加密），未自动配置。"));
+    });
+    page.onCommand(cmd::BatchConfigure);
+    EXPECT_EQ(MessageBoxFacade::lastText(), QStringLiteral("你共为1个联系人配置了加密证书"));
+    EXPECT_NE(defaultOf("good@example.cn"), "");
+    EXPECT_EQ(defaultOf("forged@example.cn"), "");
+    EXPECT_EQ(defaultOf("old@example.cn"), "");
+
+    // A directory whose TLS certificate fails is named, and nothing is asked of it.
+    IssuedCert server = TestPki::instance().issue({.cn = "127.0.0.1", .keyUsage = 0xA0}, stranger);
+    Slapd secure({.defaultSearchBase = true,
+                  .entries = {{.cn = "伪", .mail = "forged@example.cn", .certificates = {forged.der}}},
+                  .tlsCertificate = server.pem,
+                  .tlsKey = server.keyPem});
+    orvik::test::setDeploymentValue("DirectoryTls", "ldaps");
+    orvik::test::setDeploymentValue("DirectoryHost1", secure.tlsHost());
+    std::vector<CLdapBatch::Candidate> candidates(1);
+    candidates[0].email = "forged@example.cn";
+    CDlgLdapBatchCon d(candidates, CDlgLdapBatchCon::OutlookExpress);
+    QSignalSpy ended(&d, &CDlgLdapBatchCon::searchEnded);
+    d.show();
+    ASSERT_TRUE(ended.wait(20000));
+    EXPECT_EQ(MessageBoxFacade::lastText(),
+              QStringLiteral("与目录服务器%1的安全连接失败：服务器证书的颁发者不受信任。批量配置失败！")
+                  .arg(QString::fromStdString(secure.tlsHost())));
+    EXPECT_EQ(MessageBoxFacade::lastType(), unsigned(MB_OK | MB_ICONWARNING));
+    EXPECT_EQ(secure.log().find(" SRCH "), std::string::npos);
+}
+
 TEST_F(MailSetup, BatchWithoutCandidatesAndForFoxmail) {
+    trustTestAuthorities();
     foxmailFolder();
     IssuedCert held = TestPki::instance().issue({.cn = "周八", .email = "zhou@example.cn", .keyUsage = 0x30});
     IssuedCert fetched = TestPki::instance().issue({.cn = "吴九", .email = "wu@example.cn", .keyUsage = 0x30});

@@ -123,6 +123,14 @@ Slapd::Slapd(const SlapdOptions& options) {
         "sizelimit " +
         std::to_string(options.sizeLimit) + "\n";
     if (options.refuseAnonymous) conf += "disallow bind_anon\n";
+    if (!options.tlsCertificate.empty()) {
+        tls_ = true;
+        writeFile(dir_.file("server.pem"), options.tlsCertificate);
+        writeFile(dir_.file("server.key"), options.tlsKey);
+        chmod(dir_.file("server.key").c_str(), 0600);
+        conf += "TLSCertificateFile " + dir_.file("server.pem") + "\nTLSCertificateKeyFile " + dir_.file("server.key") +
+                "\n";
+    }
     if (options.defaultSearchBase) conf += "defaultsearchbase \"" + options.suffix + "\"\n";
     conf += "database mdb\nmaxsize 268435456\nsuffix \"" + options.suffix + "\"\nrootdn \"cn=admin," + options.suffix +
             "\"\ndirectory " + db + "\nindex objectClass eq\nindex mail eq,sub\nindex cn eq,sub\n";
@@ -137,22 +145,27 @@ Slapd::Slapd(const SlapdOptions& options) {
 void Slapd::start() {
     // The port is free when chosen; another process may take it before slapd binds, so try again.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        uint16_t port = 0;
+        uint16_t port = 0, tlsPort = 0;
         int probe = listenOnFreePort(port);
         if (probe < 0) break;
+        int tlsProbe = tls_ ? listenOnFreePort(tlsPort) : -1;
         close(probe);
-        if (startOn(port)) return;
+        if (tlsProbe >= 0) close(tlsProbe);
+        if (tls_ && tlsProbe < 0) break;
+        if (startOn(port, tlsPort)) return;
     }
     throw std::runtime_error("slapd did not start: " + log());
 }
 
-bool Slapd::startOn(uint16_t port) {
+bool Slapd::startOn(uint16_t port, uint16_t tlsPort) {
     std::string url = "ldap://127.0.0.1:" + std::to_string(port) + "/";
+    if (tls_) url += " ldaps://127.0.0.1:" + std::to_string(tlsPort) + "/";
     int pid = spawn({kSlapd, "-f", dir_.file("slapd.conf"), "-h", url, "-d", "256"}, dir_.file("slapd.log"));
     if (pid < 0) return false;
     for (int i = 0; i < 200; ++i) {
-        if (accepting(port)) {
+        if (accepting(port) && (!tls_ || accepting(tlsPort))) {
             port_ = port;
+            tlsPort_ = tlsPort;
             pid_ = pid;
             return true;
         }
@@ -169,7 +182,7 @@ void Slapd::restart() {
     stop();
     // The old listening socket may linger a moment before the port can be bound again.
     for (int attempt = 0; attempt < 20; ++attempt) {
-        if (startOn(port_)) return;
+        if (startOn(port_, tlsPort_)) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     throw std::runtime_error("slapd did not start again: " + log());
@@ -178,6 +191,8 @@ void Slapd::restart() {
 Slapd::~Slapd() { stop(); }
 
 std::string Slapd::host() const { return "127.0.0.1:" + std::to_string(port_); }
+
+std::string Slapd::tlsHost() const { return "127.0.0.1:" + std::to_string(tlsPort_); }
 
 std::string Slapd::log() const { return readFile(dir_.file("slapd.log")); }
 

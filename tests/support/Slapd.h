@@ -1,6 +1,7 @@
 // A real slapd on 127.0.0.1 for directory tests: a generated slapd.conf (core, cosine and
 // inetorgperson schemas, an mdb database), filled with slapadd before it starts, stopped by its
-// pid file. Also a port that refuses connections and one that accepts them and never answers.
+// pid file. With a server certificate it also serves TLS: ldaps on tlsPort() and StartTLS on port().
+// Also a port that refuses connections and one that accepts them and never answers.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +25,9 @@ struct SlapdOptions {
     std::vector<DirectoryEntry> entries{};
     int sizeLimit = 500;           // the server's own limit
     bool refuseAnonymous = false;  // "disallow bind_anon": an anonymous bind fails
+    // PEM: the server's certificate followed by any authorities it sends along, and its key.
+    std::string tlsCertificate{};
+    std::string tlsKey{};
 };
 
 class Slapd {
@@ -36,6 +40,9 @@ public:
 
     uint16_t port() const { return port_; }
     std::string host() const;  // "127.0.0.1:PORT"
+    // Where ldaps is served; 0 without a server certificate.
+    uint16_t tlsPort() const { return tlsPort_; }
+    std::string tlsHost() const;  // "127.0.0.1:TLSPORT"
     // What slapd logged so far (the stats level: connections, binds, searches with their filters).
     std::string log() const;
     void stop();
@@ -44,10 +51,12 @@ public:
 
 private:
     void start();
-    bool startOn(uint16_t port);
+    bool startOn(uint16_t port, uint16_t tlsPort);
 
     TempDir dir_;
+    bool tls_ = false;
     uint16_t port_ = 0;
+    uint16_t tlsPort_ = 0;
     int pid_ = -1;
 };
 
