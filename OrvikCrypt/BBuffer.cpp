@@ -1,9 +1,11 @@
 #include "BBuffer.h"
 
-#include <openssl/crypto.h>
-
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+
+#include <orvik/AtomicFile.h>
+#include <orvik/Secret.h>
 
 CBBuffer::CBBuffer() : data(nullptr), length(0), owns(true) {}
 
@@ -119,7 +121,7 @@ void CBBuffer::Free() {
 }
 
 void CBBuffer::Cleanse() {
-    if (data && length > 0) OPENSSL_cleanse(data, static_cast<size_t>(length));
+    if (data && length > 0) orvik::wipeMemory(data, static_cast<size_t>(length));
 }
 
 int CBBuffer::Dump(FILE* file) {
@@ -131,10 +133,9 @@ int CBBuffer::Dump(FILE* file) {
 }
 
 int CBBuffer::Dump(const char* path) {
-    if (!path) return 0;
-    FILE* file = std::fopen(path, "w+b");
-    if (!file) return 0;
-    Dump(file);
-    std::fclose(file);
+    // The result is 0 whatever happened; the file is the whole buffer or as it was.
+    if (path)
+        orvik::writeFileAtomically(
+            path, std::string_view(reinterpret_cast<const char*>(data), length > 0 ? static_cast<size_t>(length) : 0));
     return 0;
 }

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include <orvik/ReadFile.h>
 #include <windows.h>
 
 namespace {
@@ -135,20 +137,13 @@ int CCertStore::AddToSystemStore(const char* name, PCCERT_CONTEXT context, const
 }
 
 int CCertStore::ImportCertFile(const char* name, const char* path, const char* sourceFile) {
-    FILE* file = path ? std::fopen(path, "rb") : nullptr;
-    if (!file) return 3;
-    // The whole file: a certificate with many extensions is larger than any fixed area.
-    std::vector<BYTE> bytes;
-    BYTE chunk[8192];
-    size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + n);
-        if (static_cast<long>(bytes.size()) > kMaxCertificateFile) break;
-    }
-    std::fclose(file);
-    if (bytes.empty() || static_cast<long>(bytes.size()) > kMaxCertificateFile) return 8;
+    // The whole file, bounded, and never a FIFO or a device that would never end.
+    std::string bytes;
+    if (!path || !orvik::readRegularFile(path, bytes, static_cast<size_t>(kMaxCertificateFile)))
+        return path && errno == EFBIG ? 8 : 3;
+    if (bytes.empty()) return 8;
     // Certificate files from other systems are often PEM.
-    auto cert = CDigitalCertificate::FromFileBytes(std::string(bytes.begin(), bytes.end()));
+    auto cert = CDigitalCertificate::FromFileBytes(bytes);
     if (!cert) return 8;
     return AddToSystemStore(name, cert->getPCCERT(), sourceFile);
 }

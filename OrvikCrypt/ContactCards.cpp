@@ -1,49 +1,17 @@
 #include "ContactCards.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
+#include <orvik/AtomicFile.h>
+#include <orvik/ReadFile.h>
 #include <wabtags.h>
 
 namespace {
 
 constexpr size_t kMaxFile = 16u << 20;
-
-bool readFile(const std::string& path, std::string& out) {
-    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!f) return false;
-    out.clear();
-    char chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f.get())) > 0) {
-        out.append(chunk, n);
-        // One byte over the reader's own bound is enough for it to refuse the file.
-        if (out.size() > kMaxFile) break;
-    }
-    return !std::ferror(f.get());
-}
-
-// Written beside the target and renamed over it, so a failed export leaves the old file.
-bool writeFile(const std::string& path, const std::string& bytes) {
-    std::string temp = path + ".part";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    bool ok = done == bytes.size() && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (ok) ok = std::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) std::remove(temp.c_str());
-    return ok;
-}
 
 bool hasNonAscii(const std::string& s) {
     return std::any_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
@@ -201,8 +169,13 @@ CVCard::Entry CContactCards::ToEntry(CContact& c, COtherCertStore& store) {
 int CContactCards::Import(const std::string& path, COEAddrBook& book, COtherCertStore& store, Result& result) {
     result = Result();
     std::string bytes;
-    if (!readFile(path, bytes)) {
-        result.error = "cannot read " + path;
+    // Bounded as the parser is, and only a regular file: a FIFO would keep the reader waiting.
+    if (!orvik::readRegularFile(path, bytes, kMaxFile)) {
+        if (errno == EFBIG) {
+            result.error = "the file is larger than 16 MiB";
+            return 8;
+        }
+        result.error = errno == EINVAL ? path + " is not a regular file" : "cannot read " + path;
         return 3;
     }
     std::vector<CVCard::Entry> entries;
@@ -253,5 +226,7 @@ int CContactCards::Import(const std::string& path, COEAddrBook& book, COtherCert
 int CContactCards::Export(const std::string& path, COEAddrBook& book, COtherCertStore& store, CVCard::Version version) {
     std::vector<CVCard::Entry> entries;
     for (CContact* c : book.getContacts()) entries.push_back(ToEntry(*c, store));
-    return writeFile(path, CVCard::Write(entries, version)) ? 0 : 3;
+    // Whole or not at all, through a temporary file of its own: never a fixed name beside the
+    // target that another user could plant a link at.
+    return orvik::writeFileAtomically(path, CVCard::Write(entries, version)) ? 0 : 3;
 }

@@ -10,6 +10,7 @@
 
 #include <cryptuiapi.h>
 #include <orvik/CodePage.h>
+#include <orvik/AtomicFile.h>
 #include <windows.h>
 
 #include "Encodings.h"
@@ -383,18 +384,9 @@ int CDigitalCertificate::GetEncodedCert(CERT_ENCODING encoding, char* out, int& 
 int CDigitalCertificate::ExportDerFile(const char* path) {
     if (!certificate) return 1;
     if (!path) return 3;
-    FILE* file = std::fopen(path, "w+b");
-    if (!file) return 3;
-    bool ok =
-        std::fwrite(certificate->pbCertEncoded, 1, certificate->cbCertEncoded, file) == certificate->cbCertEncoded;
-    ok = std::fflush(file) == 0 && ok;
-    ok = std::fclose(file) == 0 && ok;
-    if (!ok) {
-        // A cut file must not pass for the certificate.
-        unlink(path);
-        return 3;
-    }
-    return 0;
+    // Whole or not at all: a cut file must not pass for the certificate.
+    const std::string_view der(reinterpret_cast<const char*>(certificate->pbCertEncoded), certificate->cbCertEncoded);
+    return orvik::writeFileAtomically(path, der, 0644) ? 0 : 3;
 }
 
 int CDigitalCertificate::Display() {

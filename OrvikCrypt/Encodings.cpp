@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
+
+#include <orvik/AtomicFile.h>
 
 namespace {
 
@@ -180,8 +183,6 @@ int HttpEncode(char* text, std::string& out) {
 
 void logFile(const char* path, const char* bytes, int count) {
     if (!path) return;
-    FILE* file = std::fopen(path, "w+b");
-    if (!file) return;
-    if (bytes && count > 0) std::fwrite(bytes, 1, static_cast<size_t>(count), file);
-    std::fclose(file);
+    const size_t size = bytes && count > 0 ? static_cast<size_t>(count) : 0;
+    orvik::writeFileAtomically(path, std::string_view(bytes ? bytes : "", size));
 }

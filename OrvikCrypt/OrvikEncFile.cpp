@@ -1,7 +1,5 @@
 #include "OrvikEncFile.h"
 
-#include <openssl/crypto.h>
-
 #include <climits>
 #include <cstring>
 
@@ -34,7 +32,7 @@ struct Session {
 
 }  // namespace
 
-bool SecureFilePasswordKey(HCRYPTPROV prov, const std::string& bytes, HCRYPTKEY* key) {
+bool SecureFilePasswordKey(HCRYPTPROV prov, const orvik::SecretBytes& bytes, HCRYPTKEY* key) {
     HCRYPTHASH hash = 0;
     bool ok = CryptCreateHash(prov, CALG_MD5, 0, 0, &hash) &&
               CryptHashData(hash, reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()), 0) &&
@@ -43,18 +41,20 @@ bool SecureFilePasswordKey(HCRYPTPROV prov, const std::string& bytes, HCRYPTKEY*
     return ok;
 }
 
-namespace {}  // namespace
-
-bool SecureFilePasswordBytes(const char* password, std::string& bytes) {
-    return orvik::utf8ToCp936(password ? password : "", bytes);
+bool SecureFilePasswordBytes(std::string_view password, orvik::SecretBytes& bytes) {
+    std::string converted;
+    const bool ok = orvik::utf8ToCp936(password, converted);
+    bytes.assign(converted.begin(), converted.end());
+    orvik::wipe(converted);
+    return ok;
 }
 
 COrvikEncFile::~COrvikEncFile() = default;
 
 int COrvikEncFile::EncryptWithPassword(const unsigned char* in, int inLen, unsigned char* out, int& outLen,
                                        const char* password) {
-    std::string bytes;
-    if (inLen < 0 || (!in && inLen) || !SecureFilePasswordBytes(password, bytes)) return -1;
+    orvik::SecretBytes bytes;
+    if (inLen < 0 || (!in && inLen) || !SecureFilePasswordBytes(password ? password : "", bytes)) return -1;
     Session s;
     s.prov = acquire(true);
     if (!s.prov || !SecureFilePasswordKey(s.prov, bytes, &s.key)) return -1;
@@ -77,9 +77,9 @@ int COrvikEncFile::EncryptWithPassword(const unsigned char* in, int inLen, unsig
 
 int COrvikEncFile::DecryptWithPassword(const unsigned char* in, int inLen, unsigned char* out, int& outLen,
                                        const char* password) {
-    std::string bytes;
+    orvik::SecretBytes bytes;
     // Too short to hold even the tag: nothing to decrypt.
-    if (!in || inLen < kTag + 8 || !SecureFilePasswordBytes(password, bytes)) return -1;
+    if (!in || inLen < kTag + 8 || !SecureFilePasswordBytes(password ? password : "", bytes)) return -1;
     Session s;
     auto say = [](const char* text) { MessageBoxA(nullptr, text, "证书助手", MB_ICONERROR); };
     s.prov = acquire(false);
@@ -107,7 +107,7 @@ int COrvikEncFile::DecryptWithPassword(const unsigned char* in, int inLen, unsig
         return -1;
     }
     say("An encryption key is derived from the password hash!");
-    std::vector<BYTE> work(in + kTag, in + inLen);
+    orvik::SecretBytes work(in + kTag, in + inLen);
     DWORD n = static_cast<DWORD>(work.size());
     if (!CryptDecrypt(s.key, 0, TRUE, 0, work.data(), &n)) {
         say("allocate memory failure!");
@@ -120,7 +120,6 @@ int COrvikEncFile::DecryptWithPassword(const unsigned char* in, int inLen, unsig
     if (outLen < static_cast<int>(n)) return -1;
     if (n) std::memcpy(out, work.data(), n);
     outLen = static_cast<int>(n);
-    OPENSSL_cleanse(work.data(), work.size());
     return 0;
 }
 

@@ -2,7 +2,10 @@
 // whole-buffer operations. Every call first asks for the size with `out` null, then fills.
 #pragma once
 
+#include <string_view>
 #include <vector>
+
+#include <orvik/Secret.h>
 
 #include "DigitalCertificate.h"
 #include "OrvikCryptApi.h"
@@ -26,7 +29,8 @@ public:
 
 // The bytes of a password as Windows hashes them (code page 936); false when a character has no
 // form there, and the password must be refused rather than turned into "?".
-ORVIKCRYPT_API bool SecureFilePasswordBytes(const char* password, std::string& bytes);
+ORVIKCRYPT_API bool SecureFilePasswordBytes(std::string_view password, orvik::SecretBytes& bytes);
 
-// The 3DES key of those bytes: MD5 of them, then the documented derivation, exportable.
-bool SecureFilePasswordKey(HCRYPTPROV prov, const std::string& bytes, HCRYPTKEY* key);
+// The 3DES key of those bytes: MD5 of them, then the documented derivation, exportable. Nothing
+// else goes into it: no salt, no key of a certificate, so the password alone gives the key.
+bool SecureFilePasswordKey(HCRYPTPROV prov, const orvik::SecretBytes& bytes, HCRYPTKEY* key);

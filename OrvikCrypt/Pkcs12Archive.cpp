@@ -10,20 +10,25 @@
 #include <cerrno>
 #include <cstring>
 
+#include <orvik/AtomicFile.h>
 #include <orvik/CodePage.h>
-#include <orvik/TempFile.h>
 #include <orvik/OpenSslProviders.h>
 #include <orvik/Pkcs12Writer.h>
+#include <orvik/ReadFile.h>
+#include <orvik/Secret.h>
 
 namespace orvik::crypt {
 
 namespace {
 
+// An archive holds a key, its certificate and a chain: kilobytes. Far more is no archive.
+constexpr size_t kMaxPkcs12Bytes = size_t{16} << 20;
+
 using Pkcs12Ptr = Owned<PKCS12, PKCS12_free>;
 void freeAuthSafes(STACK_OF(PKCS7) * s) { sk_PKCS7_pop_free(s, PKCS7_free); }
 using AuthSafesPtr = Owned<STACK_OF(PKCS7), freeAuthSafes>;
 
-bool isAscii(const std::string& s) {
+bool isAscii(std::string_view s) {
     for (unsigned char c : s)
         if (c >= 0x80) return false;
     return true;
@@ -39,20 +44,26 @@ std::string bytePerCharacter(const std::string& bytes) {
 
 // The forms a password may have been written in, the standard one first; null stands for "no
 // password at all", which some writers use for an empty one.
-std::vector<const std::string*> candidates(const std::string& given, std::vector<std::string>& storage) {
+std::vector<const SecretString*> candidates(std::string_view given, std::vector<SecretString>& storage) {
     storage.clear();
-    storage.push_back(given);
+    storage.reserve(3);
+    storage.emplace_back(given);
     if (!isAscii(given)) {
-        storage.push_back(bytePerCharacter(toCp936(given)));
-        storage.push_back(bytePerCharacter(given));
+        std::string cp936 = toCp936(given);
+        std::string forms[] = {bytePerCharacter(cp936), bytePerCharacter(std::string(given))};
+        wipe(cp936);
+        for (std::string& form : forms) {
+            storage.emplace_back(form);
+            wipe(form);
+        }
     }
-    std::vector<const std::string*> out;
+    std::vector<const SecretString*> out;
     for (const auto& s : storage) out.push_back(&s);
     if (given.empty()) out.push_back(nullptr);
     return out;
 }
 
-const char* passOf(const std::string* p) { return p ? p->c_str() : nullptr; }
+const char* passOf(const SecretString* p) { return p ? p->c_str() : nullptr; }
 
 // The encryption algorithm of the first encrypted bag, by name, for a clear message.
 std::string bagAlgorithm(PKCS12* p12) {
@@ -141,19 +152,22 @@ bool readBags(PKCS12* p12, const char* pass, Pkcs12Contents& out) {
 int unpackPkcs12(const char* path, const char* password, Pkcs12Contents& out) {
     loadOpenSslProviders();
     ERR_clear_error();
-    BioPtr file(path ? BIO_new_file(path, "rb") : nullptr);
+    // Read whole and bounded first: a FIFO or a device never reaches the parser.
+    std::string bytes;
+    if (!path || !readRegularFile(path, bytes, kMaxPkcs12Bytes)) return errno == EFBIG ? -2 : -1;
+    BioPtr file(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
     if (!file) return -1;
     Pkcs12Ptr p12(d2i_PKCS12_bio(file.get(), nullptr));
     if (!p12) {
         ERR_clear_error();
         return -2;
     }
-    std::vector<std::string> storage;
+    std::vector<SecretString> storage;
     auto forms = candidates(password ? password : "", storage);
-    const std::string* chosen = forms.front();
+    const SecretString* chosen = forms.front();
     if (PKCS12_mac_present(p12.get())) {
         bool verified = false;
-        for (const std::string* form : forms) {
+        for (const SecretString* form : forms) {
             if (PKCS12_verify_mac(p12.get(), passOf(form), form ? -1 : 0) == 1) {
                 chosen = form;
                 verified = true;
@@ -167,7 +181,7 @@ int unpackPkcs12(const char* path, const char* password, Pkcs12Contents& out) {
     // The bags are read one by one rather than with PKCS12_parse, which insists on a MAC that a
     // file may not have.
     bool parsed = false, unsupported = false;
-    for (const std::string* form : forms) {
+    for (const SecretString* form : forms) {
         if (readBags(p12.get(), passOf(form), out)) {
             parsed = true;
             break;
@@ -184,25 +198,7 @@ int unpackPkcs12(const char* path, const char* password, Pkcs12Contents& out) {
     return 0;
 }
 
-bool replaceFile(const std::string& path, const std::string& bytes) {
-    size_t slash = path.find_last_of('/');
-    std::string dir = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-    std::string temp;
-    int fd = orvik::createTempFile(dir, ".orvik-", temp);
-    if (fd < 0) return false;
-    bool ok = true;
-    for (size_t done = 0; ok && done < bytes.size();) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) done += static_cast<size_t>(n);
-    }
-    ok = ok && fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
-}
+bool replaceFile(const std::string& path, const std::string& bytes) { return writeFileAtomically(path, bytes); }
 
 int packPkcs12(const Pkcs12Contents& contents, const char* password, const char* friendlyName,
                const std::string& path) {
@@ -215,11 +211,13 @@ int packPkcs12(const Pkcs12Contents& contents, const char* password, const char*
     }
     std::vector<X509*> chain;
     for (const auto& c : contents.chain) chain.push_back(c.get());
-    std::string bytes = encodePkcs12(contents.key.get(), contents.certificate.get(), chain, password ? password : "",
-                                     friendlyName ? friendlyName : "");
+    std::string pass = password ? password : "";
+    std::string bytes =
+        encodePkcs12(contents.key.get(), contents.certificate.get(), chain, pass, friendlyName ? friendlyName : "");
+    wipe(pass);
     if (bytes.empty()) return 37;
     bool ok = replaceFile(path, bytes);
-    OPENSSL_cleanse(bytes.data(), bytes.size());
+    wipe(bytes);
     return ok ? 0 : 36;
 }
 

@@ -1,7 +1,6 @@
 #include "SecureFile.h"
 
 #include <fcntl.h>
-#include <openssl/crypto.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,8 +10,9 @@
 #include <cstring>
 #include <memory>
 
+#include <orvik/AtomicFile.h>
 #include <orvik/CodePage.h>
-#include <orvik/TempFile.h>
+#include <orvik/Secret.h>
 #include <windows.h>
 
 #include "MyCertStore.h"
@@ -98,53 +98,22 @@ struct Provider {
     }
 };
 
-// The output: a temporary file beside the target, renamed over it only when complete.
-class Output {
-public:
-    explicit Output(const std::string& target) : target_(target) {
-        size_t slash = target.find_last_of('/');
-        std::string dir = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-        fd_ = orvik::createTempFile(dir, ".orvik-part-", temp_);
-    }
-    ~Output() {
-        if (fd_ >= 0) ::close(fd_);
-        if (!done_ && fd_ != -2) ::unlink(temp_.c_str());
-    }
-    bool ok() const { return fd_ >= 0; }
-    bool write(const unsigned char* p, size_t n) {
-        while (n) {
-            ssize_t w = ::write(fd_, p, n);
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) return false;
-            p += w;
-            n -= static_cast<size_t>(w);
-        }
-        return true;
-    }
-    // Flushed, synced and closed, then in place of the target.
-    bool commit() {
-        bool ok = fsync(fd_) == 0;
-        ok = ::close(fd_) == 0 && ok;
-        fd_ = -1;
-        ok = ok && ::rename(temp_.c_str(), target_.c_str()) == 0;
-        done_ = ok;
-        return ok;
-    }
-
-private:
-    std::string target_, temp_;
-    int fd_ = -1;
-    bool done_ = false;
-};
-
+// A regular file, opened for reading; anything else (a FIFO that would wait for a writer for
+// ever, a device, a folder) is not opened at all.
 class Input {
 public:
-    explicit Input(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    explicit Input(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) {
+        struct stat st {};
+        if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd_, F_SETFL, O_RDONLY) != 0)) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
     ~Input() {
         if (fd_ >= 0) ::close(fd_);
     }
     bool ok() const { return fd_ >= 0; }
-    // A regular file's size, -1 for anything else.
+    // The file's size, -1 when it cannot be known.
     int64_t size() const {
         struct stat st {};
         if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
@@ -186,9 +155,9 @@ private:
 bool cancelled(const std::atomic<bool>* cancel) { return cancel && cancel->load(std::memory_order_relaxed); }
 
 // Streams `total` bytes of `in` through the key into `out`. 0 or a worker code.
-int stream(Input& in, Output& out, HCRYPTKEY key, int64_t total, bool encrypt, Progress& progress,
+int stream(Input& in, orvik::AtomicFile& out, HCRYPTKEY key, int64_t total, bool encrypt, Progress& progress,
            const std::atomic<bool>* cancel) {
-    std::vector<unsigned char> buffer(kBuffer + 8);
+    orvik::SecretBytes buffer(kBuffer + 8);
     int64_t left = total;
     do {
         if (cancelled(cancel)) return CSecureFile::Cancelled;
@@ -203,13 +172,12 @@ int stream(Input& in, Output& out, HCRYPTKEY key, int64_t total, bool encrypt, P
         if (length && !out.write(buffer.data(), length)) return CSecureFile::ReadWrite;
         progress.add(static_cast<int64_t>(n));
     } while (left > 0);
-    OPENSSL_cleanse(buffer.data(), buffer.size());
     return CSecureFile::Ok;
 }
 
 // Whether the session key is the one the password makes: "quill" encrypted with the first and
 // decrypted with the second must come back.
-bool passwordMatches(HCRYPTPROV prov, HCRYPTKEY session, const std::string& bytes) {
+bool passwordMatches(HCRYPTPROV prov, HCRYPTKEY session, const orvik::SecretBytes& bytes) {
     HCRYPTKEY derived = 0;
     if (!SecureFilePasswordKey(prov, bytes, &derived)) return false;
     unsigned char buffer[1024] = {'q', 'u', 'i', 'l', 'l'};
@@ -279,17 +247,16 @@ bool CSecureFile::ReadHeader(const std::string& path, Header& out) {
 }
 
 CSecureFile::Result CSecureFile::Encrypt(const std::string& source, const std::string& target,
-                                         const std::vector<CDigitalCertificate*>& recipients,
-                                         const std::string& password, ProgressSink* progress,
-                                         const std::atomic<bool>* cancel) {
+                                         const std::vector<CDigitalCertificate*>& recipients, std::string_view password,
+                                         ProgressSink* progress, const std::atomic<bool>* cancel) {
     Input in(source);
     if (!in.ok()) return fail(ReadWrite);
     const int64_t size = in.size();
     if (size < 0) return fail(ReadWrite);  // a directory or device is not a file to encrypt
     if (size == 0) return fail(EmptySource);
     if (SameFile(source, target)) return fail(ReadWrite);
-    std::string passwordBytes;
-    if (!SecureFilePasswordBytes(password.c_str(), passwordBytes)) return step(kPasswordCharacters);
+    orvik::SecretBytes passwordBytes;
+    if (!SecureFilePasswordBytes(password, passwordBytes)) return step(kPasswordCharacters);
 
     // Everything that can fail before a byte is written: the provider, the key, every record.
     Provider p;
@@ -331,7 +298,7 @@ CSecureFile::Result CSecureFile::Encrypt(const std::string& source, const std::s
         records.push_back(std::move(record));
     }
 
-    Output out(target);
+    orvik::AtomicFile out(target);
     if (!out.ok()) return fail(ReadWrite);
     unsigned char header[kHeader] = {};
     header[kHeaderFlag] = password.empty() ? '0' : '1';
@@ -340,7 +307,7 @@ CSecureFile::Result CSecureFile::Encrypt(const std::string& source, const std::s
     put32(header + kHeaderSize, static_cast<uint32_t>(std::min<int64_t>(size, 0x7FFFFFFF)));
     putText(header + kHeaderProvider, kHeaderAlgorithm - kHeaderProvider, kProvider);
     putText(header + kHeaderAlgorithm, kHeader - kHeaderAlgorithm, "3DES");
-    bool written = out.write(reinterpret_cast<const unsigned char*>(kTag2), kTag) && out.write(header, kHeader);
+    bool written = out.write(kTag2, kTag) && out.write(header, kHeader);
     for (const auto& r : records) written = written && out.write(r.data(), r.size());
     if (!written) return fail(ReadWrite);
     Progress bar(progress, size);
@@ -350,7 +317,7 @@ CSecureFile::Result CSecureFile::Encrypt(const std::string& source, const std::s
 }
 
 CSecureFile::Result CSecureFile::Decrypt(const std::string& source, const std::string& target, const Header& header,
-                                         size_t record, const std::string& password, ProgressSink* progress,
+                                         size_t record, std::string_view password, ProgressSink* progress,
                                          const std::atomic<bool>* cancel) {
     Input in(source);
     if (!in.ok()) return fail(ReadWrite);
@@ -361,8 +328,14 @@ CSecureFile::Result CSecureFile::Decrypt(const std::string& source, const std::s
     const int64_t total = size - header.payloadOffset;
     if (total % 8) return fail(CryptoCall);  // no 3DES stream has this length
     if (SameFile(source, target)) return fail(ReadWrite);
-    std::string passwordBytes;
-    if (!SecureFilePasswordBytes(password.c_str(), passwordBytes)) return step(kPasswordCharacters);
+    orvik::SecretBytes passwordBytes;
+    if (!SecureFilePasswordBytes(password, passwordBytes)) return step(kPasswordCharacters);
+
+    // The file's own flag, not the caller's copy of it, says whether a password is needed: without
+    // one the session key would open a file meant to need both.
+    unsigned char flag = 0;
+    if (!in.seek(static_cast<int64_t>(kTag + kHeaderFlag)) || !in.read(&flag, 1)) return fail(ReadWrite);
+    if (flag == '1' && password.empty()) return step("口令错误！");
 
     const Record& r = header.records[record];
     CMyCertStore my;
@@ -393,7 +366,7 @@ CSecureFile::Result CSecureFile::Decrypt(const std::string& source, const std::s
         if (!check.acquire() || !passwordMatches(check.prov, session, passwordBytes)) return step("口令错误！");
     }
     if (!in.seek(header.payloadOffset)) return fail(ReadWrite);
-    Output out(target);
+    orvik::AtomicFile out(target);
     if (!out.ok()) return fail(ReadWrite);
     Progress bar(progress, total);
     if (int code = stream(in, out, session, total, false, bar, cancel); code != Ok) return fail(code);

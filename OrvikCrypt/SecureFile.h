@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "DigitalCertificate.h"
@@ -55,16 +56,18 @@ public:
     static bool ReadHeader(const std::string& path, Header& out);
 
     // Encrypts `source` into `target` (a temporary file in the target's folder that replaces it
-    // only when complete). The first recipient is the user's own certificate, as the assistant
-    // passes them. `password` (UTF-8) may be empty.
+    // only when complete, mode 0600). The first recipient is the user's own certificate, as the
+    // assistant passes them. `password` (UTF-8) may be empty; with one, the session key is made
+    // from the password alone, so the password by itself opens the file.
     static Result Encrypt(const std::string& source, const std::string& target,
-                          const std::vector<CDigitalCertificate*>& recipients, const std::string& password,
+                          const std::vector<CDigitalCertificate*>& recipients, std::string_view password,
                           ProgressSink* progress = nullptr, const std::atomic<bool>* cancel = nullptr);
 
-    // Decrypts with the private key of record `record`'s certificate from "MY". A password, when
-    // given, is checked before any output is made.
+    // Decrypts with the private key of record `record`'s certificate from "MY" into `target`
+    // (mode 0600, in place only when complete). A file that has a protect password needs it; a
+    // password is checked before any output is made. Only regular files are read.
     static Result Decrypt(const std::string& source, const std::string& target, const Header& header, size_t record,
-                          const std::string& password, ProgressSink* progress = nullptr,
+                          std::string_view password, ProgressSink* progress = nullptr,
                           const std::atomic<bool>* cancel = nullptr);
 
     // The text of a worker code.

@@ -8,8 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
+
+#include <orvik/AtomicFile.h>
+#include <orvik/ReadFile.h>
 
 #include "MenuItems.h"
 
@@ -150,14 +152,8 @@ std::string thunarActions(const std::string& helper) {
     return s.str();
 }
 
-bool readAll(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    out = s.str();
-    return true;
-}
+// The files read here are a few kilobytes of menu definitions.
+bool readAll(const std::string& path, std::string& out) { return orvik::readRegularFile(path, out, size_t{1} << 20); }
 
 bool makeFolders(const std::string& file) {
     for (size_t at = file.find('/', 1); at != std::string::npos; at = file.find('/', at + 1)) {
@@ -169,22 +165,7 @@ bool makeFolders(const std::string& file) {
 
 // Written beside the target and renamed over it, so a reader never sees half a file.
 bool writeAtomically(const std::string& path, const std::string& text, mode_t mode) {
-    if (!makeFolders(path)) return false;
-    std::string temp = path + ".orvik-XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0) return false;
-    bool ok = true;
-    for (size_t done = 0; ok && done < text.size();) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) done += static_cast<size_t>(n);
-    }
-    ok = ok && fchmod(fd, mode) == 0 && fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && std::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
+    return makeFolders(path) && orvik::writeFileAtomically(path, text, mode);
 }
 
 std::string thunarPath(const Folders& f) { return f.config + kThunarFile; }

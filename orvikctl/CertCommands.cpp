@@ -1,6 +1,7 @@
 // Certificates and stores: import-cert, list, show, remove, friendly-name, sign, verify,
 // check-revocation, install-authorities.
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <Encodings.h>
 #include <MyCertStore.h>
 #include <OtherCertStore.h>
+#include <orvik/Secret.h>
 #include <windows.h>
 
 #include "Command.h"
@@ -50,10 +52,7 @@ std::unique_ptr<CCertStore> makeStore(const std::string& name) {
 // DER, PEM or a bare Base64 text; null with a message when the file holds none of them.
 std::unique_ptr<CDigitalCertificate> loadCertificate(const std::string& path, std::string& error) {
     std::string bytes;
-    if (!readAll(path, bytes)) {
-        error = "cannot read " + path;
-        return nullptr;
-    }
+    if (!readAll(path, bytes, kCertificateFile, error)) return nullptr;
     if (auto cert = CDigitalCertificate::FromFileBytes(bytes)) return cert;
     error = path + " holds no certificate (DER, PEM or Base64)";
     return nullptr;
@@ -87,8 +86,9 @@ int importCert(const Args& args) {
     if (p.has("key")) {
         if (name != "MY") return fail("a private key goes with a certificate of the store MY");
         std::string key;
-        if (!readAll(p.value("key"), key)) return fail("cannot read " + p.value("key"));
+        if (!readAll(p.value("key"), key, kKeyFile, error)) return fail(error);
         rc = CMyCertStore().ImportCertAndKey(*cert, key);
+        orvik::wipe(key);
         if (rc == 5) return fail("the key cannot be read or is not the certificate's key");
     } else if (name == "ADDRESSBOOK") {
         rc = COtherCertStore().ImportCert(cert.get());
@@ -133,9 +133,9 @@ int show(const Args& args) {
     std::unique_ptr<CCertStore> store;
     CDigitalCertificate* cert = nullptr;
     std::string error;
-    FILE* probe = std::fopen(p.positional[0].c_str(), "rb");
-    if (probe) {
-        std::fclose(probe);
+    // A name that is there is a file (refused unread when it is no regular file), else a thumbprint.
+    struct stat st {};
+    if (::stat(p.positional[0].c_str(), &st) == 0) {
         owned = loadCertificate(p.positional[0], error);
         if (!owned) return fail(error);
         cert = owned.get();
@@ -197,8 +197,9 @@ int sign(const Args& args) {
     Parsed p = parseOptions(args, {"cert"});
     if (!p.ok) return fail(p.error);
     if (p.positional.size() != 2 || !p.has("cert")) return usage("sign");
-    std::string content;
-    if (!readAll(p.positional[0], content)) return fail("cannot read " + p.positional[0]);
+    std::string content, error;
+    if (!readAll(p.positional[0], content, kOnePiece, error) || !regularOrAbsent(p.positional[1], error))
+        return fail(error);
     CMyCertStore store;
     if (store.OpenCertStore() != 0) return fail("the store MY cannot be opened");
     CDigitalCertificate* cert = findOrFail(store, "MY", p.value("cert"));
@@ -210,15 +211,15 @@ int sign(const Args& args) {
         return fail("signing failed: " + (problem.empty() ? "the certificate's private key is not usable" : problem));
     }
     std::string bytes(reinterpret_cast<const char*>(signature.GetBuffer()), static_cast<size_t>(signature.size()));
-    if (!writeAll(p.positional[1], bytes)) return fail("cannot write " + p.positional[1]);
+    if (!writeAll(p.positional[1], bytes, Readers::Umask, error)) return fail(error);
     return Ok;
 }
 
 int verify(const Args& args) {
     if (args.size() != 2) return usage("verify");
-    std::string content, sig;
-    if (!readAll(args[0], content)) return fail("cannot read " + args[0]);
-    if (!readAll(args[1], sig)) return fail("cannot read " + args[1]);
+    std::string content, sig, error;
+    if (!readAll(args[0], content, kOnePiece, error) || !readAll(args[1], sig, kSignatureFile, error))
+        return fail(error);
     CBBuffer data, signature;
     data.AttachBuffer(content.data(), static_cast<int>(content.size()));
     signature.AttachBuffer(sig.data(), static_cast<int>(sig.size()));

@@ -1,11 +1,16 @@
 #include "Command.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <sstream>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <orvik/AtomicFile.h>
+#include <orvik/ReadFile.h>
+#include <orvik/Secret.h>
 
 namespace orvikctl {
 
@@ -47,28 +52,86 @@ int usage(const char* name) {
     return Usage;
 }
 
-bool readAll(const std::string& path, std::string& out) {
-    if (path == "-") {
-        out.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        return true;
+std::string sizeText(unsigned long long bytes) {
+    // Rounded to the nearest unit: a limit a few bytes below 2 GiB reads "2 GiB".
+    if (bytes >= (1ull << 30) - (1ull << 20)) return std::to_string((bytes + (1ull << 29)) >> 30) + " GiB";
+    if (bytes >= (1ull << 20)) return std::to_string((bytes + (1ull << 19)) >> 20) + " MiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+namespace {
+
+std::string tooLarge(const std::string& path, const Limit& limit) {
+    return path + " is larger than " + sizeText(limit.bytes) + ", the most " + limit.what + " may hold";
+}
+
+}  // namespace
+
+bool regularOrAbsent(const std::string& path, std::string& error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return true;
+    error = path + " is not a regular file";
+    return false;
+}
+
+bool regularFile(const std::string& path, std::string& error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    out = s.str();
-    return !in.bad();
+    if (S_ISREG(st.st_mode)) return true;
+    error = path + " is not a regular file";
+    return false;
+}
+
+bool readAll(const std::string& path, std::string& out, const Limit& limit, std::string& error) {
+    const bool input = path == "-";
+    if (input ? orvik::readBounded(STDIN_FILENO, out, limit.bytes) : orvik::readRegularFile(path, out, limit.bytes))
+        return true;
+    const std::string name = input ? std::string("standard input") : path;
+    if (errno == EFBIG) {
+        error = tooLarge(name, limit);
+    } else if (errno == EINVAL) {
+        error = name + " is not a regular file";
+    } else {
+        error = "cannot read " + name + ": " + std::strerror(errno);
+    }
+    return false;
+}
+
+bool readAll(const std::string& path, std::string& out, const Limit& limit) {
+    std::string error;
+    if (readAll(path, out, limit, error)) return true;
+    fail(error);
+    return false;
+}
+
+bool writeAll(const std::string& path, std::string_view bytes, Readers readers, std::string& error, bool replace) {
+    if (path == "-") {
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0) return true;
+        error = std::string("cannot write standard output: ") + std::strerror(errno);
+        return false;
+    }
+    if (!regularOrAbsent(path, error)) return false;
+    mode_t mode = 0600;
+    if (readers == Readers::Umask) {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    if (orvik::writeFileAtomically(path, bytes, mode,
+                                   replace ? orvik::AtomicFile::Replace::Yes : orvik::AtomicFile::Replace::No))
+        return true;
+    const int code = errno;
+    error = "cannot write " + path + ": " + std::strerror(code);
+    errno = code;
+    return false;
 }
 
 bool writeAll(const std::string& path, const std::string& bytes) {
-    FILE* out = std::fopen(path.c_str(), "wb");
-    if (!out) return false;
-    struct stat st {};
-    const bool regular = fstat(fileno(out), &st) == 0 && S_ISREG(st.st_mode);
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    ok = std::fclose(out) == 0 && ok;
-    if (!ok && regular) std::remove(path.c_str());
-    return ok;
+    std::string error;
+    return writeAll(path, bytes, Readers::Umask, error);
 }
 
 bool parseHex(const std::string& text, std::string& out) {

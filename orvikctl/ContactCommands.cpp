@@ -137,6 +137,8 @@ int vcardExport(const Args& args) {
     } else {
         return fail("a vCard version is 2.1, 3.0 or 4.0");
     }
+    std::string error;
+    if (!regularOrAbsent(p.positional[0], error)) return fail(error);
     registerModule();
     COEAddrBook book;
     if (int rc = book.GetContacts(); rc != 0) return fail(bookError(rc));
@@ -153,7 +155,7 @@ const bool added = registered({
     {"contact-cert", "EMAIL THUMBPRINT | EMAIL --none",
      "set or clear a contact's default certificate (from ADDRESSBOOK)", contactCert},
     {"vcard-import", "FILE.vcf", "contacts and their certificates from a vCard file (2.1, 3.0, 4.0)", vcardImport},
-    {"vcard-export", "[--version 2.1|3.0|4.0] FILE.vcf", "the address book as a vCard file", vcardExport},
+    {"vcard-export", "[--version 2.1|3.0|4.0] FILE.vcf", "the address book as a vCard file (mode 0600)", vcardExport},
 });
 
 }  // namespace

@@ -11,8 +11,8 @@ namespace {
 
 int base64(const Args& args) {
     if (args.empty() || args.size() > 2 || (args[0] != "encode" && args[0] != "decode")) return usage("base64");
-    std::string input;
-    if (!readAll(args.size() == 2 ? args[1] : "-", input)) return fail("cannot read " + args[1]);
+    std::string input, error;
+    if (!readAll(args.size() == 2 ? args[1] : "-", input, kTextInput, error)) return fail(error);
     if (args[0] == "encode") {
         std::printf("%s\n", base64Encode(input).c_str());
         return Ok;
@@ -37,8 +37,8 @@ int httpEncode(const Args& args) {
     if (args.size() > 1) return usage("http-encode");
     if (args.size() == 1) {
         text = args[0];
-    } else if (!readAll("-", text)) {
-        return fail("cannot read standard input");
+    } else if (std::string error; !readAll("-", text, kTextInput, error)) {
+        return fail(error);
     }
     std::printf("%s\n", HttpEncode(std::string_view(text)).c_str());
     return Ok;

@@ -12,7 +12,7 @@ namespace orvikctl {
 namespace {
 
 // Why a file did not open, in words a user can act on.
-std::string unpackFailure(const std::string& path, const std::string& password) {
+std::string unpackFailure(const std::string& path, const orvik::SecretString& password) {
     std::string algorithm;
     switch (InspectPkcs12(path.c_str(), password.c_str(), algorithm)) {
     case -2: return path + " is not a PKCS#12 file";
@@ -25,11 +25,19 @@ std::string unpackFailure(const std::string& path, const std::string& password) 
     }
 }
 
+// PKCS#12 files are small: a key, its certificate and a chain.
+constexpr Limit kPkcs12File{size_t{16} << 20, "a PKCS#12 file"};
+
 int importPfx(const Args& args) {
-    Parsed p = parseOptions(args, {"password", "provider"});
+    Parsed p = parseOptions(args, withPasswords({"provider"}, {"password"}));
     if (!p.ok) return fail(p.error);
     if (p.positional.size() != 1) return usage("import-pfx");
-    const std::string path = p.positional[0], password = p.value("password");
+    const std::string path = p.positional[0];
+    std::string error, probe;
+    if (!readAll(path, probe, kPkcs12File, error)) return fail(error);
+    orvik::wipe(probe);
+    orvik::SecretString password;
+    if (!takePassword(p, {"password", "Password of the PKCS#12 file"}, password, error)) return fail(error);
     std::string provider = p.value("provider");
     CMyCertStore store;
     int rc = store.ImportP12(provider.empty() ? nullptr : provider.c_str(), path.c_str(), password.c_str());
@@ -41,9 +49,11 @@ int importPfx(const Args& args) {
 }
 
 int exportPfx(const Args& args) {
-    Parsed p = parseOptions(args, {"password"});
+    Parsed p = parseOptions(args, withPasswords({}, {"password"}));
     if (!p.ok) return fail(p.error);
     if (p.positional.size() != 2) return usage("export-pfx");
+    std::string error;
+    if (!regularOrAbsent(p.positional[1], error)) return fail(error);
     CMyCertStore store;
     if (store.OpenCertStore() != 0) return fail("the store MY cannot be opened");
     std::string thumb = p.positional[0];
@@ -52,29 +62,41 @@ int exportPfx(const Args& args) {
     for (int i = 0; cert && i < store.GetCertCount(); ++i)
         if (store.getCert(i) == cert) index = i;
     if (index < 0) return fail("no certificate " + p.positional[0] + " in MY");
-    int rc = store.ExportP12(index, p.positional[1].c_str(), p.value("password").c_str());
+    orvik::SecretString password;
+    if (!takePassword(p, {"password", "Password for the PKCS#12 file", true, true}, password, error))
+        return fail(error);
+    int rc = store.ExportP12(index, p.positional[1].c_str(), password.c_str());
     if (rc == 3) return fail("cannot write " + p.positional[1]);
     if (rc != 0) return fail("the certificate's private key cannot be exported (" + std::to_string(rc) + ")");
     return Ok;
 }
 
 int passwdPfx(const Args& args) {
-    Parsed p = parseOptions(args, {"old", "new"});
+    Parsed p = parseOptions(args, withPasswords({}, {"old", "new"}));
     if (!p.ok) return fail(p.error);
-    if (p.positional.size() != 2 || !p.has("new")) return usage("passwd-pfx");
-    const std::string in = p.positional[0], out = p.positional[1], old = p.value("old");
-    int rc = CPFXFile().UpdateP12FilePasswd(in.c_str(), old.c_str(), out.c_str(), p.value("new").c_str());
+    if (p.positional.size() != 2) return usage("passwd-pfx");
+    const std::string in = p.positional[0], out = p.positional[1];
+    std::string error, probe;
+    if (!readAll(in, probe, kPkcs12File, error) || !regularOrAbsent(out, error)) return fail(error);
+    orvik::wipe(probe);
+    orvik::SecretString old, fresh;
+    if (!takePassword(p, {"old", "Password of the PKCS#12 file"}, old, error) ||
+        !takePassword(p, {"new", "New password", true, true}, fresh, error))
+        return fail(error);
+    int rc = CPFXFile().UpdateP12FilePasswd(in.c_str(), old.c_str(), out.c_str(), fresh.c_str());
     if (rc == 5 || rc == 6 || rc == 7) return fail(unpackFailure(in, old) + " (" + std::to_string(rc) + ")");
     if (rc != 0) return fail("cannot write " + out + "; nothing was changed (" + std::to_string(rc) + ")");
     return Ok;
 }
 
 const bool added = registered({
-    {"import-pfx", "FILE --password PW [--provider NAME|TOKEN]",
+    {"import-pfx", "FILE [--password PW|--password-fd N|--password-env VAR] [--provider NAME|TOKEN]",
      "a PKCS#12 file into MY, its key into a new key container (on a token: the key pair and certificate)", importPfx},
-    {"export-pfx", "THUMB OUT --password PW", "a personal certificate with its private key into a PKCS#12 file",
-     exportPfx},
-    {"passwd-pfx", "IN OUT --old PW --new PW", "protect a PKCS#12 file with a new password (OUT may be IN)", passwdPfx},
+    {"export-pfx", "THUMB OUT [--password PW|--password-fd N|--password-env VAR]",
+     "a personal certificate with its private key into a PKCS#12 file (mode 0600)", exportPfx},
+    {"passwd-pfx", "IN OUT [--old PW|--old-fd N|--old-env VAR] [--new PW|--new-fd N|--new-env VAR]",
+     "protect a PKCS#12 file with a new password (OUT may be IN); passwords not given are asked on the terminal",
+     passwdPfx},
 });
 
 }  // namespace

@@ -1,6 +1,4 @@
 // reg: read and write the registry database of $ORVIK_HOME.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -10,6 +8,7 @@
 #include <windows.h>
 
 #include "Command.h"
+#include "Options.h"
 
 namespace orvikctl {
 namespace {
@@ -189,17 +188,22 @@ int remove(const Args& args) {
 std::string count(int n, const char* noun) { return std::to_string(n) + " " + noun + (n == 1 ? "" : "s"); }
 
 int importFile(const Args& args) {
-    if (args.size() != 1) return usage("reg-import");
-    const std::string& path = args[0];
-    // Refused before it is read into memory.
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-        static_cast<size_t>(st.st_size) > orvik::kMaxRegFileBytes)
-        return fail(path + ": the file is larger than 64 MiB");
-    std::string bytes;
-    if (!readAll(path, bytes)) return fail(path + ": cannot be read");
-    orvik::RegImportResult result = orvik::importRegFile(bytes);
-    if (!result.ok) return fail(path + ": " + result.error);
+    Parsed p = parseOptions(args, {}, {"any-key"});
+    if (!p.ok) return fail(p.error);
+    if (p.positional.size() != 1) return usage("reg-import");
+    const std::string& path = p.positional[0];
+    // Refused before it is read into memory: a larger file, a FIFO, a device.
+    std::string bytes, error;
+    if (!readAll(path, bytes, kRegistryFile, error)) return fail(error);
+    const orvik::RegImportScope scope =
+        p.has("any-key") ? orvik::RegImportScope::AnyKey : orvik::RegImportScope::MailAndAssistant;
+    orvik::RegImportResult result = orvik::importRegFile(bytes, scope);
+    if (!result.refused.empty()) {
+        fail(path + ": " + result.error + "; nothing was imported (--any-key imports them too):");
+        for (const std::string& key : result.refused) std::fprintf(stderr, "refused: %s\n", key.c_str());
+        return Failed;
+    }
+    if (!result.ok) return fail(path + ": " + result.error + "; nothing was imported");
     std::string summary = "imported: " + count(result.keysCreated, "key") + ", " + count(result.valuesWritten, "value");
     if (result.keysDeleted || result.valuesDeleted)
         summary += "; deleted: " + count(result.keysDeleted, "key") + ", " + count(result.valuesDeleted, "value");
@@ -214,8 +218,10 @@ const bool added = registered({
     {"reg-set", "KEY VALUE sz|dword|binary DATA", "write a value, creating the key; (default) names the unnamed one",
      set},
     {"reg-delete", "KEY [VALUE]", "delete a value, or a key that has no subkeys", remove},
-    {"reg-import", "FILE.reg",
-     "import a file exported by the Windows registry editor; all or nothing if it is malformed", importFile},
+    {"reg-import", "FILE.reg [--any-key]",
+     "import a file exported by the Windows registry editor, whole or not at all: mail accounts, address book, "
+     "Foxmail and the assistant's settings; any other key only with --any-key",
+     importFile},
 });
 
 }  // namespace

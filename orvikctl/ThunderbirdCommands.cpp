@@ -28,8 +28,11 @@ int outcome(int rc) {
     case CThunderbird::Locked: return fail("Thunderbird has the profile open: close it and try again");
     case CThunderbird::OldDatabase:
         return fail("the profile has only cert8.db: start Thunderbird once so that it converts its database");
-    case CThunderbird::WrongPassword: return fail("the profile's primary password is wrong (--password)");
-    case CThunderbird::Cancelled: return fail("the profile has a primary password: give it with --password");
+    case CThunderbird::WrongPassword: return fail("the profile's primary password is wrong");
+    case CThunderbird::Cancelled:
+        return fail(
+            "the profile has a primary password: give it with --password, --password-fd, --password-env, "
+            "ORVIK_PASSWORD or on the terminal");
     case CThunderbird::NotExportable: return fail("the certificate's private key may not be exported");
     case CThunderbird::NoSuchIdentity: return fail("no such identity in prefs.js");
     default: return fail("the profile's certificate database or prefs.js cannot be written");
@@ -42,7 +45,7 @@ CDigitalCertificate* findIn(CCertStore& store, const std::string& thumb) {
 }
 
 int thunderbird(const Args& args) {
-    Parsed p = parseOptions(args, {"profile", "password"}, {"trust-ca"});
+    Parsed p = parseOptions(args, withPasswords({"profile"}, {"password"}), {"trust-ca"});
     if (!p.ok) return fail(p.error);
     if (p.positional.empty()) return usage("thunderbird");
     const std::string& what = p.positional[0];
@@ -56,8 +59,18 @@ int thunderbird(const Args& args) {
     CThunderbird::Profile profile;
     if (!CThunderbird::ChooseProfile(home(), p.value("profile"), profile))
         return fail("no Thunderbird profile " + orDash(p.value("profile")) + " (see: orvikctl thunderbird profiles)");
-    const std::string password = p.value("password");
-    auto ask = [&password] { return password; };
+    // Asked for only when the profile turns out to have a primary password.
+    orvik::SecretString password;
+    bool taken = false;
+    auto ask = [&]() -> std::string {
+        if (!taken) {
+            taken = true;
+            std::string error;
+            if (!takePassword(p, {"password", "Primary password of the Thunderbird profile"}, password, error))
+                password.wipe();
+        }
+        return std::string(password.begin(), password.end());
+    };
 
     if (what == "accounts" && p.positional.size() == 1) {
         std::vector<CThunderbird::Identity> ids;
@@ -118,7 +131,8 @@ int thunderbird(const Args& args) {
 
 const bool added = registered({
     {"thunderbird",
-     "[--profile NAME|DIR] [--password PW] [profiles | accounts | contacts | set-certs IDENTITY SIGN|- [CRYPT] | "
+     "[--profile NAME|DIR] [--password PW|--password-fd N|--password-env VAR] [profiles | accounts | contacts | "
+     "set-certs IDENTITY SIGN|- [CRYPT] | "
      "contact-cert THUMB [--trust-ca]]",
      "a Thunderbird profile's identities and contacts, and their certificates in its NSS database", thunderbird},
 });

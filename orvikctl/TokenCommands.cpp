@@ -1,15 +1,10 @@
 // tokens: the PKCS#11 tokens p11-kit reaches and the certificates on them. Also the PIN question
 // every command asks when it uses a token's key: ORVIK_PIN, else the terminal.
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include <Encodings.h>
-#include <openssl/crypto.h>
 #include <openssl/sha.h>
 #include <orvik/Tokens.h>
 #include <wincrypt.h>
@@ -21,36 +16,14 @@ namespace orvikctl {
 namespace {
 
 bool readPinFromTerminal(const orvik::PinRequest& r, std::string& pin) {
-    int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
-    if (fd < 0) return false;
     std::string prompt = "PIN of token \"" + r.token + "\"";
     if (r.retry) prompt += " (wrong PIN, try again)";
     if (r.finalTry) prompt += " (last try before the token locks the PIN)";
-    prompt += ": ";
-    termios before{};
-    const bool terminal = tcgetattr(fd, &before) == 0;
-    if (terminal) {
-        termios quiet = before;
-        quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-        tcsetattr(fd, TCSAFLUSH, &quiet);
-    }
-    bool ok = ::write(fd, prompt.data(), prompt.size()) == static_cast<ssize_t>(prompt.size());
-    char c = 0;
-    while (ok) {
-        ssize_t n = ::read(fd, &c, 1);
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        if (c == '\n' || c == '\r') break;
-        pin.push_back(c);
-    }
-    if (terminal) tcsetattr(fd, TCSAFLUSH, &before);
-    (void)!::write(fd, "\n", 1);
-    ::close(fd);
-    OPENSSL_cleanse(&c, 1);
+    orvik::SecretString typed;
     // An empty line declines.
-    return ok && !pin.empty();
+    if (!readFromTerminal(prompt + ": ", typed)) return false;
+    pin.assign(typed.begin(), typed.end());
+    return true;
 }
 
 bool askPin(const orvik::PinRequest& r, std::string& pin) {

@@ -8,6 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format git
   # libraries the platform layer and the security library link
   libssl-dev libsqlite3-dev libcurl4-openssl-dev libldap-dev libgsf-1-dev libnss3-dev libp11-kit-dev
+  libsecret-1-dev
   # the programs' user interface
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev qt6-translations-l10n
   # tests: GoogleTest, a real directory server, a display and fonts for the window tests
@@ -21,6 +22,8 @@ packages=(
   libnss3-tools
   # tests: a software PKCS#11 token; the personal store's module read by OpenSC's and GnuTLS's tools
   softhsm2 opensc gnutls-bin
+  # tests: a real Secret Service on a private session bus for the sealed key containers
+  gnome-keyring dbus-daemon dbus-bin
   # fuzzing: clang with libFuzzer and the sanitizers' runtimes
   clang libclang-rt-14-dev
 )

@@ -11,7 +11,7 @@
 #include <QTreeWidget>
 #include <string>
 
-#include <openssl/crypto.h>
+#include <QByteArray>
 
 #include <winuser.h>
 
@@ -94,7 +94,11 @@ int message(QWidget* owner, const char* text, unsigned type, const char* caption
     return MessageBoxFacade::show(owner, QString::fromUtf8(text), QString::fromUtf8(caption), type);
 }
 
-Secret::~Secret() { OPENSSL_cleanse(text_.data(), text_.size()); }
+Secret::Secret(const QString& text) {
+    QByteArray utf8 = text.toUtf8();
+    text_.assign(utf8.constData(), static_cast<size_t>(utf8.size()));
+    orvik::wipeMemory(utf8.data(), static_cast<size_t>(utf8.size()));
+}
 
 bool fileExists(const QString& path) {
     QFileInfo info(path);

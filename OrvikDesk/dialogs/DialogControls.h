@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include <orvik/Secret.h>
+
 class CDigitalCertificate;
 class QBoxLayout;
 class QDialog;
@@ -58,14 +60,14 @@ int message(QWidget* owner, const char* text, unsigned type, const char* caption
 // A password as the library takes it (UTF-8), wiped when it goes.
 class Secret {
 public:
-    explicit Secret(const QString& text) : text_(text.toStdString()) {}
-    ~Secret();
+    explicit Secret(const QString& text);
     Secret(const Secret&) = delete;
     Secret& operator=(const Secret&) = delete;
     const char* c_str() const { return text_.c_str(); }
+    const orvik::SecretString& text() const { return text_; }
 
 private:
-    std::string text_;
+    orvik::SecretString text_;
 };
 
 bool fileExists(const QString& path);

@@ -1,7 +1,5 @@
 #include "dialogs/EncryptDialog.h"
 
-#include <openssl/crypto.h>
-
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -130,7 +128,7 @@ CEncryptDialog::CEncryptDialog(QWidget* parent) : QDialog(parent), others_(std::
     showDefault();
 }
 
-CEncryptDialog::~CEncryptDialog() { OPENSSL_cleanse(password_.data(), password_.size()); }
+CEncryptDialog::~CEncryptDialog() = default;
 
 void CEncryptDialog::setSource(const std::string& path) {
     std::string trimmed = trimPath(path);
@@ -178,12 +176,11 @@ void CEncryptDialog::changeDefault() {
 }
 
 void CEncryptDialog::protectToggled(bool on) {
-    OPENSSL_cleanse(password_.data(), password_.size());
-    password_.clear();
+    password_.wipe();
     if (!on) return;
     CSetPasswordDialog dialog(this);
     if (dialog.exec() == QDialog::Accepted) {
-        password_ = dialog.password().toStdString();
+        password_ = controls::Secret(dialog.password()).text();
         return;
     }
     QSignalBlocker quiet(protectBox_);
@@ -240,10 +237,7 @@ void CEncryptDialog::onOk() {
     if (QFileInfo::exists(QString::fromStdString(target)) &&
         controls::message(this, "您所指定加密的文件已经存在，要覆盖它吗？", MB_YESNO | MB_ICONEXCLAMATION) != IDYES)
         return;
-    if (!protectBox_->isChecked()) {
-        OPENSSL_cleanse(password_.data(), password_.size());
-        password_.clear();
-    }
+    if (!protectBox_->isChecked()) password_.wipe();
     // The default certificate is read again: another window may have changed or removed it.
     Recipients recipients;
     auto current = defaultcert::load();

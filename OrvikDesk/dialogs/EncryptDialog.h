@@ -3,6 +3,8 @@
 // an owned copy, so nothing depends on the stores it read.
 #pragma once
 
+#include <orvik/Secret.h>
+
 #include <QDialog>
 #include <memory>
 #include <string>
@@ -48,7 +50,7 @@ public:
     std::string source() const { return source_; }
     std::string target() const { return target_; }
     bool deleteSource() const { return deleteSource_; }
-    const std::string& password() const { return password_; }
+    const orvik::SecretString& password() const { return password_; }
     Recipients takeRecipients() { return std::move(recipients_); }
 
     int clickedRow() const { return clicked_; }
@@ -76,7 +78,8 @@ private:
     QCheckBox* deleteBox_;
     QCheckBox* protectBox_;
     int clicked_ = -1;
-    std::string source_, target_, password_;
+    std::string source_, target_;
+    orvik::SecretString password_;
     bool deleteSource_ = false;
     Recipients recipients_;
 };

@@ -1,13 +1,12 @@
 #include "workflows/DecryptWorkflow.h"
 
-#include <openssl/crypto.h>
-#include <unistd.h>
+#include <cerrno>
+#include <climits>
+#include <string_view>
 
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryFile>
-#include <cstdio>
-
+#include <orvik/AtomicFile.h>
+#include <orvik/ReadFile.h>
+#include <orvik/Secret.h>
 #include <winuser.h>
 
 #include "OrvikEncFile.h"
@@ -22,11 +21,8 @@ namespace orvikdesk {
 
 namespace {
 
-// Cleared before it goes: it holds the plaintext.
-struct Plaintext {
-    std::string bytes;
-    ~Plaintext() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
-};
+// Version 1 files are decrypted in one piece with int lengths.
+constexpr size_t kMaxOnePiece = size_t{INT_MAX} - 4096;
 
 }  // namespace
 
@@ -37,14 +33,15 @@ int CDecryptWorkflow::run(const std::string& source) {
     const CSecureFile::Header& header = dialog.header();
     if (header.version == 1) return decryptWhole(dialog.source(), dialog.target());
 
-    std::string password;
+    orvik::SecretString password;
     if (header.passwordSet) {
         CInputPasswordDialog prompt(owner_);
         if (prompt.exec() != QDialog::Accepted) {
             controls::message(owner_, "解密失败！", MB_OK | MB_ICONINFORMATION);
             return 1;
         }
-        password = prompt.password().toStdString();
+        controls::Secret typed(prompt.password());
+        password = typed.c_str();
     }
     const std::string from = dialog.source(), to = dialog.target();
     const size_t record = dialog.record();
@@ -55,7 +52,7 @@ int CDecryptWorkflow::run(const std::string& source) {
         },
         owner_);
     const bool done = progress.exec() == QDialog::Accepted;
-    OPENSSL_cleanse(password.data(), password.size());
+    password.wipe();
     const CSecureFile::Result& r = progress.result();
     if (!done) {
         if (r.code != CSecureFile::Cancelled && !r.message.empty())
@@ -68,24 +65,23 @@ int CDecryptWorkflow::run(const std::string& source) {
 }
 
 int CDecryptWorkflow::decryptWhole(const std::string& source, const std::string& target) {
-    QFile in(QString::fromStdString(source));
-    if (!in.open(QIODevice::ReadOnly)) {
-        controls::message(owner_, "打开源文件失败！", MB_OK | MB_ICONEXCLAMATION);
+    std::string image;
+    if (!orvik::readRegularFile(source, image, kMaxOnePiece)) {
+        controls::message(owner_, errno == EFBIG ? "文件太大，无法解密！" : "打开源文件失败！",
+                          MB_OK | MB_ICONEXCLAMATION);
         return 1;
     }
-    const QByteArray image = in.readAll();
-    in.close();
     COrvikEncFile file;
-    const auto* data = reinterpret_cast<const unsigned char*>(image.constData());
+    const auto* data = reinterpret_cast<const unsigned char*>(image.data());
     const int size = static_cast<int>(image.size());
     int length = 0;
     if (file.DecryptWithCert(data, size, nullptr, length) == -1 || length < 0) {
         controls::message(owner_, "调用加密函数失败，解密失败！", MB_OK | MB_ICONHAND);
         return 1;
     }
-    Plaintext plain;
-    plain.bytes.resize(static_cast<size_t>(length));
-    int rc = file.DecryptWithCert(data, size, reinterpret_cast<unsigned char*>(plain.bytes.data()), length);
+    // Wiped when it goes: it holds the plaintext.
+    orvik::SecretBytes plain(static_cast<size_t>(length));
+    int rc = file.DecryptWithCert(data, size, plain.data(), length);
     if (rc == static_cast<int>(CRYPT_E_NO_DECRYPT_CERT)) {
         controls::message(owner_, "没有可用的证书私钥！", MB_OK | MB_ICONINFORMATION);
         return 1;
@@ -94,20 +90,10 @@ int CDecryptWorkflow::decryptWhole(const std::string& source, const std::string&
         controls::message(owner_, "解密失败！", MB_OK | MB_ICONHAND);
         return 1;
     }
-    plain.bytes.resize(static_cast<size_t>(length));
-    // Written beside the target (a temporary file only the user may read) and put in its place
-    // only when complete.
-    QFileInfo where(QString::fromStdString(target));
-    QTemporaryFile out(where.absolutePath() + "/.orvik-part-XXXXXX");
-    bool written = out.open() &&
-                   out.write(plain.bytes.data(), static_cast<qint64>(plain.bytes.size())) ==
-                       static_cast<qint64>(plain.bytes.size()) &&
-                   out.flush() && fsync(out.handle()) == 0;
-    if (written) {
-        written = std::rename(out.fileName().toStdString().c_str(), target.c_str()) == 0;
-        if (written) out.setAutoRemove(false);
-    }
-    if (!written) {
+    plain.resize(static_cast<size_t>(length));
+    // Only the user may read it, and it takes the target's place only when complete.
+    if (!orvik::writeFileAtomically(target,
+                                    std::string_view(reinterpret_cast<const char*>(plain.data()), plain.size()))) {
         controls::message(owner_, "文件读写错误！", MB_OK | MB_ICONHAND);
         return 1;
     }

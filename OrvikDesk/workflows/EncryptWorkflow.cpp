@@ -20,7 +20,8 @@ int CEncryptWorkflow::run(const std::string& source, bool mail) {
     CEncryptDialog::Recipients owned = dialog.takeRecipients();
     std::vector<CDigitalCertificate*> recipients;
     for (auto& c : owned) recipients.push_back(c.get());
-    const std::string from = dialog.source(), to = dialog.target(), password = dialog.password();
+    const std::string from = dialog.source(), to = dialog.target();
+    const orvik::SecretString password = dialog.password();
     CDlgEncProgress progress(
         CDlgEncProgress::Mode::Encrypt,
         [&](ProgressSink* sink, const std::atomic<bool>* cancel) {

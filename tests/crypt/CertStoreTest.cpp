@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -132,6 +134,13 @@ TEST(CertStore, ImportCertReadsWholeFilesInDerPemOrBase64) {
     EXPECT_EQ(COtherCertStore().ImportCert(dir.file("missing.cer").c_str()), 3);
     TestPki::save(dir.file("junk.cer"), "-----BEGIN CERTIFICATE-----\nnot base64\n-----END CERTIFICATE-----\n");
     EXPECT_EQ(CCaCertStore().ImportCert(dir.file("junk.cer").c_str()), 8);
+    // Neither a FIFO nor an endless device holds the import up; an endless file is refused.
+    ASSERT_EQ(mkfifo(dir.file("fifo.cer").c_str(), 0600), 0);
+    EXPECT_EQ(CCaCertStore().ImportCert(dir.file("fifo.cer").c_str()), 3);
+    EXPECT_EQ(CCaCertStore().ImportCert("/dev/zero"), 3);
+    TestPki::save(dir.file("huge.cer"), ca.der);
+    ASSERT_EQ(truncate(dir.file("huge.cer").c_str(), 1L << 33), 0);
+    EXPECT_EQ(CCaCertStore().ImportCert(dir.file("huge.cer").c_str()), 8);
     EXPECT_EQ(CCaCertStore().ImportCert(dir.file("ca.pem").c_str()), 0);
     EXPECT_EQ(CCaCertStore().ImportCert(dir.file("ca.b64").c_str()), 0);
     EXPECT_EQ(CCaCertStore().ImportCert(dir.file("ca.cer").c_str()), 0);

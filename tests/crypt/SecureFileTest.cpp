@@ -259,6 +259,39 @@ TEST(SecureFile, RefusalsWriteNothing) {
     EXPECT_EQ(wrong.message, "口令错误！");
     EXPECT_NE(wrong.code, 0);
     EXPECT_EQ(readFile(dir.file("target")), "an existing target");
+    // The file's flag asks for the password, whatever the caller's copy of the header says.
+    for (bool flagged : {true, false}) {
+        header.passwordSet = flagged;
+        auto none = CSecureFile::Decrypt(dir.file("p.ovk"), dir.file("target"), header, 0, "");
+        EXPECT_EQ(none.message, "口令错误！");
+        EXPECT_EQ(readFile(dir.file("target")), "an existing target");
+    }
+}
+
+TEST(SecureFile, OnlyRegularFilesAreReadAndOutputsAreTheOwnersAlone) {
+    TempHome home;
+    TempDir dir;
+    People people(1);
+    auto list = people.list();
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    // A FIFO without a writer would keep a reader waiting for ever.
+    EXPECT_EQ(CSecureFile::Encrypt(dir.file("fifo"), dir.file("x.ovk"), list, "").code, 202);
+    CSecureFile::Header header;
+    EXPECT_FALSE(CSecureFile::ReadHeader(dir.file("fifo"), header));
+    EXPECT_FALSE(CSecureFile::ReadHeader("/dev/zero", header));
+    EXPECT_FALSE(orvik::test::fileExists(dir.file("x.ovk")));
+
+    writeFile(dir.file("data"), pattern(5000));
+    const mode_t before = umask(0);
+    ASSERT_EQ(CSecureFile::Encrypt(dir.file("data"), dir.file("d.ovk"), list, "").code, 0);
+    ASSERT_TRUE(CSecureFile::ReadHeader(dir.file("d.ovk"), header));
+    ASSERT_EQ(CSecureFile::Decrypt(dir.file("d.ovk"), dir.file("d.out"), header, 0, "").code, 0);
+    umask(before);
+    struct stat st {};
+    ASSERT_EQ(stat(dir.file("d.out").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(readFile(dir.file("d.out")), pattern(5000));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 4) << "no temporary file stays";
 }
 
 TEST(SecureFile, DamagedFilesGiveTheirCodeAndLeaveTheTargetAlone) {

@@ -277,15 +277,23 @@ TEST(Orvikctl, LdapSearchFindsAndImportsFromBothDeploymentHosts) {
     // Host 2 first; a certificate both directories hold is printed once.
     CtlResult found = orvikctl("ldap-search alice@example.test --import");
     ASSERT_EQ(found.code, 0) << found.out;
-    EXPECT_EQ(found.out, BinToThumb(a2.sha1) + "\tAlice\talice@example.test\n" + BinToThumb(a1.sha1) +
-                             "\tAlice\talice@example.test\n");
+    EXPECT_EQ(found.out, BinToThumb(a2.sha1) + "\tAlice\talice@example.test\tuntrusted issuer\n" + BinToThumb(a1.sha1) +
+                             "\tAlice\talice@example.test\tuntrusted issuer\n");
     CtlResult book = orvikctl("list --store ADDRESSBOOK");
     EXPECT_NE(book.out.find(BinToThumb(a1.sha1)), std::string::npos);
     EXPECT_NE(book.out.find(BinToThumb(a2.sha1)), std::string::npos);
     EXPECT_EQ(book.out.find(BinToThumb(bob.sha1)), std::string::npos);
 
     CtlResult byName = orvikctl("ldap-search --host " + second.host() + " --name Bo");
-    EXPECT_EQ(byName.out, BinToThumb(bob.sha1) + "\tBob\tbob@example.test\n");
+    EXPECT_EQ(byName.out, BinToThumb(bob.sha1) + "\tBob\tbob@example.test\tuntrusted issuer\n");
+    // Once the user trusts the authorities, the same results check out.
+    orvik::test::TempDir authorities;
+    TestPki::save(authorities.file("root.cer"), TestPki::instance().root().der);
+    TestPki::save(authorities.file("ca.cer"), TestPki::instance().ca().der);
+    ASSERT_EQ(orvikctl("import-cert " + quote(authorities.file("root.cer")) + " --store Root").code, 0);
+    ASSERT_EQ(orvikctl("import-cert " + quote(authorities.file("ca.cer")) + " --store CA").code, 0);
+    EXPECT_EQ(orvikctl("ldap-search --host " + second.host() + " --name Bo").out,
+              BinToThumb(bob.sha1) + "\tBob\tbob@example.test\ttrusted\n");
 
     // One directory down: what the other found, and a word about the dead one.
     CtlResult dead = orvikctl("ldap-search --host 127.0.0.1:" + std::to_string(orvik::test::closedPort()) +
@@ -473,7 +481,7 @@ TEST(Orvikctl, UpdateCommandsReadListsAndFetchWholeFiles) {
     EXPECT_EQ(shown.code, 0);
     EXPECT_EQ(shown.out, "OrvikDesk\t证书助手\t2.0\t说明\n\t工具.so\t2.0\tsys\t-\t4\t-\n");
 
-    const std::string host = "127.0.0.1:" + std::to_string(server.port());
+    const std::string host = server.url("");
     server.set("/u//FileList.xml", list);
     server.set("/cut", orvik::test::HttpResponse{.body = "abc", .headers = {{"Content-Length", "10"}}});
     EXPECT_EQ(orvikctl("update-get /u//FileList.xml " + quote(dir.file("got")) + " --host " + host).code, 0);
@@ -482,7 +490,36 @@ TEST(Orvikctl, UpdateCommandsReadListsAndFetchWholeFiles) {
     EXPECT_FALSE(orvik::test::fileExists(dir.file("cut")));
     EXPECT_FALSE(orvik::test::fileExists(dir.file("cut.part")));
 
-    // The same list installed: nothing newer, the run ended.
+    // Published as the publisher does it: every file with size and hash, signed under the
+    // deployment's authority. Its date is the installed one's: nothing newer, the run ended.
+    const std::string sha = std::string(64, 'a');
+    const std::string published = orvik::toCp936(
+        "<?xml version=\"1.0\" encoding=\"gb2312\"?>\n<Orvikon><UpdateDate>2026-12-01</UpdateDate><OrvikPatch>"
+        "<UpdateFileList><File id=\"1\"><FileName>OrvikFetch</FileName><FileSize>6</FileSize><FileSHA256>" +
+        sha + "</FileSHA256></File><File id=\"2\"><FileName>Handover</FileName><FileSize>6</FileSize><FileSHA256>" +
+        sha + "</FileSHA256></File></UpdateFileList></OrvikPatch></Orvikon>\n");
+    orvik::test::writeFile(dir.file("published.xml"), published);
+    IssuedCert publisher = TestPki::instance().issue({.cn = "更新发布", .keyUsage = 0x80});
+    TestPki::save(dir.file("pub.pem"), publisher.pem);
+    TestPki::save(dir.file("pub.key"), publisher.keyPem);
+    TestPki::save(dir.file("ca.pem"), TestPki::instance().ca().pem);
+    const std::string keys = " " + quote(dir.file("pub.pem")) + " " + quote(dir.file("pub.key"));
+    EXPECT_EQ(orvikctl("update-sign " + quote(dir.file("FileList.xml")) + keys).code, 1) << "工具.so has no hash";
+    ASSERT_EQ(
+        orvikctl("update-sign " + quote(dir.file("published.xml")) + keys + " --chain " + quote(dir.file("ca.pem")))
+            .code,
+        0);
+    orvik::test::setDeploymentValue("UpdateAuthority", TestPki::instance().root().pem);
+    CtlResult verified = orvikctl("update-verify " + quote(dir.file("published.xml")));
+    EXPECT_EQ(verified.code, 0);
+    EXPECT_EQ(verified.out.rfind("good\t2026-12-01\t", 0), 0u) << verified.out;
+    orvik::test::writeFile(dir.file("OrvikFetch"), "不是这个");
+    EXPECT_EQ(orvikctl("update-verify " + quote(dir.file("published.xml")) + " --files " + quote(dir.path())).code, 1);
+    orvik::test::setDeploymentValue("UpdateAuthority", TestPki::instance().selfSigned({.cn = "别人", .ca = true}).pem);
+    EXPECT_EQ(orvikctl("update-verify " + quote(dir.file("published.xml"))).code, 1);
+    orvik::test::setDeploymentValue("UpdateAuthority", TestPki::instance().root().pem);
+    server.set("/u//FileList.xml", published);
+    server.set("/u//FileList.xml.p7s", orvik::test::readFile(dir.file("published.xml.p7s")));
     CtlResult check = orvikctl("update-check --dir " + quote(dir.path()) + " --host " + host + " --path /u/");
     EXPECT_EQ(check.code, 0);
     EXPECT_EQ(check.out, "101\tno update available\n");
@@ -531,6 +568,16 @@ TEST(Orvikctl, FoxmailAccountsContactsAndTheirBatch) {
                               .entries = {{.cn = "王五", .mail = "wang@example.cn", .certificates = {wang.der}},
                                           {.cn = "其他", .mail = "xzhao@example.cn", .certificates = {other.der}}}});
     orvik::test::setDeploymentValue("DirectoryHost1", slapd.host());
+    // Only results of authorities the user trusts are chosen.
+    CtlResult untrusted = orvikctl("batch --foxmail --auto");
+    EXPECT_NE(untrusted.out.find("wang@example.cn\t1\tnot assigned: no single certificate of this address from a "
+                                 "trusted issuer, valid and for encryption\tuntrusted issuer\n"),
+              std::string::npos)
+        << untrusted.out;
+    TestPki::save(temp.file("root.cer"), TestPki::instance().root().der);
+    TestPki::save(temp.file("ca.cer"), TestPki::instance().ca().der);
+    ASSERT_EQ(orvikctl("import-cert " + quote(temp.file("root.cer")) + " --store Root").code, 0);
+    ASSERT_EQ(orvikctl("import-cert " + quote(temp.file("ca.cer")) + " --store CA").code, 0);
     CtlResult batch = orvikctl("batch --foxmail --auto");
     EXPECT_EQ(batch.code, 0);
     EXPECT_NE(batch.out.find("wang@example.cn\t1\tassigned "), std::string::npos) << batch.out;

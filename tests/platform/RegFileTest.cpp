@@ -1,6 +1,7 @@
 // Importing registry editor exports: each encoding, each kind of value, deletions, and that a
 // faulty file writes nothing.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <optional>
 #include <string>
@@ -15,9 +16,13 @@
 
 using orvik::importRegFile;
 using orvik::RegImportResult;
+using orvik::RegImportScope;
 using orvik::test::TempHome;
 
 namespace {
+
+// The tests of the format write keys of their own, outside the default scope.
+constexpr RegImportScope kAnyKey = RegImportScope::AnyKey;
 
 const std::string kManager = "Software\\Microsoft\\Internet Account Manager";
 const std::string kAccounts = kManager + "\\Accounts";
@@ -257,8 +262,10 @@ TEST(RegFile, EachKindOfValueStoresItsBytes) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         TempHome home;
-        RegImportResult result = importRegFile(std::string("Windows Registry Editor Version 5.00\r\n\r\n") +
-                                               "[HKEY_CURRENT_USER\\Software\\Orvikon\\Kinds]\r\n" + c.line + "\r\n");
+        RegImportResult result =
+            importRegFile(std::string("Windows Registry Editor Version 5.00\r\n\r\n") +
+                              "[HKEY_CURRENT_USER\\Software\\Orvikon\\Kinds]\r\n" + c.line + "\r\n",
+                          kAnyKey);
         ASSERT_TRUE(result.ok) << result.error;
         EXPECT_EQ(result.valuesWritten, 1);
         EXPECT_EQ(readValue(HKEY_CURRENT_USER, "Software\\Orvikon\\Kinds", c.name), c.value);
@@ -278,7 +285,8 @@ TEST(RegFile, TypesThisRegistryDoesNotKeepAreListedAndLeftAlone) {
 @=hex(2):00,00
 "Big End"=hex(5):00,00,00,01
 "Kept"="yes"
-)reg"));
+)reg"),
+                                           kAnyKey);
     ASSERT_TRUE(result.ok) << result.error;
     const std::string key = "HKEY_CURRENT_USER\\Software\\Orvikon\\Kinds\\";
     EXPECT_EQ(result.skipped, (std::vector<std::string>{
@@ -315,7 +323,7 @@ TEST(RegFile, ContinuedHexKeepsEveryByteAndTheLineCount) {
     }
     {
         TempHome home;
-        RegImportResult result = importRegFile(utf16le(crlf(text)));
+        RegImportResult result = importRegFile(utf16le(crlf(text)), kAnyKey);
         ASSERT_TRUE(result.ok) << result.error;
         EXPECT_EQ(readValue(HKEY_CURRENT_USER, "Software\\Orvikon\\Big", "Blob"), (Stored{REG_BINARY, bytes}));
     }
@@ -350,7 +358,8 @@ TEST(RegFile, DeletesKeysWithTheirSubkeysAndValues) {
 [HKEY_CURRENT_USER\Software\Orvikon\Keep]
 "Gone"=-
 "NeverSet"=-
-)reg")));
+)reg")),
+                                           kAnyKey);
     ASSERT_TRUE(result.ok) << result.error;
     EXPECT_EQ(result.keysDeleted, 5);
     EXPECT_EQ(result.valuesDeleted, 1);
@@ -380,7 +389,8 @@ TEST(RegFile, RootsByLongAndShortName) {
 
 [HKEY_LOCAL_MACHINE\Software\Orvikon\Deployment]
 "Mode"=dword:00000002
-)reg");
+)reg",
+                                           kAnyKey);
     ASSERT_TRUE(result.ok) << result.error;
     EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, "Software\\Orvikon\\Deployment", "Site"),
               (Stored{REG_SZ, sz("https://ca.example.cn")}));
@@ -481,13 +491,13 @@ TEST(RegFile, FilesUpTo64MiBAreRead) {
     TempHome home;
     std::string text = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Orvikon\\Big]\r\n;";
     text.resize(orvik::kMaxRegFileBytes, 'x');
-    RegImportResult result = importRegFile(text);
+    RegImportResult result = importRegFile(text, kAnyKey);
     ASSERT_TRUE(result.ok) << result.error;
     EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, "Software\\Orvikon\\Big"));
 
     text.replace(text.find("Big"), 3, "Too");
     text.push_back('x');
-    result = importRegFile(text);
+    result = importRegFile(text, kAnyKey);
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.error.find("64 MiB"), std::string::npos) << result.error;
     EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, "Software\\Orvikon\\Too"));
@@ -502,4 +512,95 @@ TEST(RegFile, ARegistryFailureNamesTheKeyAndItsCode) {
     EXPECT_EQ(result.error,
               "line 3: HKEY_CURRENT_USER\\" + kManager + ": registry error " + std::to_string(ERROR_REGISTRY_CORRUPT));
     EXPECT_EQ(result.keysCreated + result.valuesWritten, 0);
+}
+
+TEST(RegFile, ByDefaultOnlyMailAccountsAddressBookFoxmailAndTheAssistantsSettingsAreImported) {
+    const std::string profile = "HKEY_CURRENT_USER\\Software\\Orvikon\\Orvik数字证书助手";
+    // An export of the profile starts with the keys above the sections; the sections a user sets
+    // and the mail keys go in, in any spelling of their names.
+    const std::string allowed =
+        "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Orvikon]\n\n[" + profile + "]\n\n[" +
+        profile + "\\ServiceURL\\我的证书服务站点]\n\"Value\"=\"https://ca.example.cn\"\n\n[" + profile +
+        "\\UpdateConfig]\n\"StartUpCheckNew\"=\"1\"\n\n[" + profile + "\\Common]\n\"SartOnlineCRLCheck\"=\"1\"\n\n[" +
+        profile +
+        "\\DefaultEncCert]\n\"CertHash\"=\"3a 7f\"\n\n"
+        "[hkcu\\SOFTWARE\\aerofox\\FOXMAIL\\V3.1]\n\"Executable\"=\"C:\\\\Foxmail\\\\Foxmail.exe\"\n\n"
+        "[HKCU\\Software\\Microsoft\\WAB\\WAB4]\n\"First Run\"=hex:01\n\n"
+        "[HKCU\\Software\\\\Microsoft\\Internet Account Manager\\Accounts\\00000001]\n"
+        "\"SMTP Server\"=\"smtp.example.com\"\n";
+    {
+        TempHome home;
+        RegImportResult result = importRegFile(allowed);
+        ASSERT_TRUE(result.ok) << result.error;
+        EXPECT_TRUE(result.refused.empty());
+        EXPECT_EQ(readValue(HKEY_CURRENT_USER, "Software\\Aerofox\\Foxmail\\V3.1", "Executable"),
+                  (Stored{REG_SZ, sz("C:\\Foxmail\\Foxmail.exe")}));
+        EXPECT_EQ(readAccountValue("00000001", "SMTP Server"), (Stored{REG_SZ, sz("smtp.example.com")}));
+    }
+    // Each of these alone stops the whole file, the allowed part too.
+    const struct {
+        std::string lines;
+        std::string refused;
+    } cases[] = {
+        {"[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\WAB\\DLLPath]\n@=\"/srv/evil/libwab.so\"\n",
+         "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\WAB\\DLLPath"},
+        {"[" + profile + "\\UpdateConfig]\n\"ServerName\"=\"update.evil.example\"\n",
+         profile + "\\UpdateConfig\\ServerName"},
+        {"[" + profile + "\\Common]\n\"InstallDir\"=\"/srv/evil\"\n", profile + "\\Common\\InstallDir"},
+        {"[" + profile + "]\n\"Anything\"=\"x\"\n", profile + "\\Anything"},
+        {"[-" + profile + "]\n", "-" + profile},
+        {"[-" + profile + "\\UpdateConfig]\n", "-" + profile + "\\UpdateConfig"},
+        {"[" + profile + "\\Common\\Deeper]\n", profile + "\\Common\\Deeper"},
+        {"[HKEY_CURRENT_USER\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\AB]\n\"Blob\"=hex:00\n",
+         "HKEY_CURRENT_USER\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\AB"},
+        {"[HKEY_CURRENT_USER\\Software\\Microsoft\\Internet Account Manager Extra]\n",
+         "HKEY_CURRENT_USER\\Software\\Microsoft\\Internet Account Manager Extra"},
+        {"[HKEY_CLASSES_ROOT\\.ovk]\n@=\"Evil\"\n", "HKEY_CLASSES_ROOT\\.ovk"},
+        {"[HKEY_LOCAL_MACHINE\\Software\\Orvikon\\Deployment]\n\"UpdateHost\"=\"evil\"\n",
+         "HKEY_LOCAL_MACHINE\\Software\\Orvikon\\Deployment"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lines);
+        TempHome home;
+        RegImportResult result = importRegFile(allowed + "\n" + c.lines);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.refused, std::vector<std::string>{c.refused});
+        EXPECT_NE(result.error.find("outside the mail accounts"), std::string::npos) << result.error;
+        EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, "Software\\Aerofox"));
+        EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kManager));
+
+        result = importRegFile(allowed + "\n" + c.lines, kAnyKey);
+        EXPECT_TRUE(result.ok) << result.error;
+        EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, "Software\\Aerofox"));
+    }
+}
+
+TEST(RegFile, AFailureHalfwayLeavesTheRegistryAsItWas) {
+    TempHome home;
+    createWithValue(kAccounts + "\\00000001", "SMTP Server", "before");
+    createWithValue(kAccounts + "\\00000002", "Account Name", "stays");
+    // The database fails the file's last write, as a full disk would.
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(home.file("registry.db").c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db,
+                               "CREATE TRIGGER fail_last BEFORE INSERT ON reg_values WHEN NEW.name = 'Last' "
+                               "BEGIN SELECT RAISE(ABORT, 'disk full'); END;",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    RegImportResult result = importRegFile(
+        "Windows Registry Editor Version 5.00\n\n[" + kShownAccounts + "\\00000001]\n\"SMTP Server\"=\"after\"\n\n[-" +
+        kShownAccounts + "\\00000002]\n\n[" + kShownAccounts + "\\00000003]\n\"First\"=\"1\"\n\"Last\"=\"2\"\n");
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error.rfind("line 10: " + kShownAccounts + "\\00000003, value \"Last\": registry error ", 0), 0u)
+        << result.error;
+    EXPECT_EQ(result.keysCreated + result.keysDeleted + result.valuesWritten + result.valuesDeleted, 0);
+    EXPECT_EQ(readAccountValue("00000001", "SMTP Server"), (Stored{REG_SZ, sz("before")}));
+    EXPECT_EQ(readAccountValue("00000002", "Account Name"), (Stored{REG_SZ, sz("stays")}));
+    EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kAccounts + "\\00000003"));
+    // The registry works on as before.
+    createWithValue(kAccounts + "\\00000004", "Account Name", "new");
+    EXPECT_EQ(readAccountValue("00000004", "Account Name"), (Stored{REG_SZ, sz("new")}));
 }

@@ -271,3 +271,32 @@ TEST(Registry, UnopenableDatabaseFailsWithAnErrorCode) {
     EXPECT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\X", &key), ERROR_REGISTRY_IO_FAILED);
     unsetenv("ORVIK_HOME");
 }
+
+TEST(Registry, TheHomeAndItsDatabaseAreTheUsersAlone) {
+    const auto modeOf = [](const std::string& path) {
+        struct stat st {};
+        return stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
+    };
+    for (bool existing : {false, true}) {
+        SCOPED_TRACE(existing ? "a home made earlier, open to all" : "a new home");
+        TempHome home;
+        if (existing) {
+            // As an older version or a user's mkdir left it.
+            ASSERT_EQ(chmod(home.path().c_str(), 0755), 0);
+            orvik::test::writeFile(home.file("registry.db"), "");
+            ASSERT_EQ(chmod(home.file("registry.db").c_str(), 0644), 0);
+        } else {
+            ASSERT_EQ(rmdir(home.path().c_str()), 0);
+        }
+        HKEY key = create(HKEY_CURRENT_USER, "Software\\Orvikon\\Private");
+        ASSERT_NE(key, nullptr);
+        setString(key, "Value", "written");
+        RegCloseKey(key);
+        EXPECT_EQ(modeOf(home.path()), 0700);
+        EXPECT_EQ(modeOf(home.file("registry.db")), 0600);
+        // The journal takes the database's mode.
+        if (modeOf(home.file("registry.db-wal")) != -1) {
+            EXPECT_EQ(modeOf(home.file("registry.db-wal")), 0600);
+        }
+    }
+}

@@ -22,14 +22,25 @@ struct RegImportResult {
     // "KEY\name (REG_MULTI_SZ)" for each value of a type this registry does not keep; such values
     // are left as they are. Filled once the whole file has parsed.
     std::vector<std::string> skipped;
+    // The keys (or "KEY\name" for a single value) outside the scope of the import, as the file
+    // names them, in file order; when there are any, nothing was imported.
+    std::vector<std::string> refused;
 };
+
+// What an import may write. By default only what the assistant and the mail clients it serves
+// read: the mail accounts, the address book's settings, Foxmail, and the parts of the assistant's
+// profile a user sets (service sites, the default encryption certificate, the start-up update
+// check and the revocation setting). Everything else (certificate stores, the address book's
+// library, the update server, the installation folder, the deployment) needs AnyKey.
+enum class RegImportScope { MailAndAssistant, AnyKey };
 
 // Larger files are refused unread.
 inline constexpr size_t kMaxRegFileBytes = size_t{64} << 20;
 
 // Imports the bytes of a .reg file: "Windows Registry Editor Version 5.00" in UTF-16LE, UTF-8 or
-// code page 936, or "REGEDIT4". Nothing is written unless the whole file parses; applying stops at
-// the first registry failure, and what was applied before it stays.
-ORVIK_PLATFORM_API RegImportResult importRegFile(std::string_view fileBytes);
+// code page 936, or "REGEDIT4". Nothing is written unless the whole file parses and stays within
+// `scope`; the file then applies in one transaction, whole or, at a registry failure, not at all.
+ORVIK_PLATFORM_API RegImportResult importRegFile(std::string_view fileBytes,
+                                                 RegImportScope scope = RegImportScope::MailAndAssistant);
 
 }  // namespace orvik

@@ -9,13 +9,13 @@
 
 #include <chrono>
 #include <cerrno>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
+#include <string_view>
 
+#include <orvik/AtomicFile.h>
 #include <orvik/Home.h>
-#include <orvik/TempFile.h>
+#include <orvik/ReadFile.h>
 
 namespace orvik::crypt {
 
@@ -68,11 +68,9 @@ std::map<std::string, std::chrono::steady_clock::time_point>& recent() {
 }  // namespace
 
 ossl::X509CrlPtr CrlSource::cached(const std::string& url) {
-    std::ifstream in(cachePath(url), std::ios::binary);
-    if (!in) return nullptr;
-    std::ostringstream s;
-    s << in.rdbuf();
-    return parse(s.str());
+    std::string bytes;
+    if (!readRegularFile(cachePath(url), bytes, kMaxCrl)) return nullptr;
+    return parse(bytes);
 }
 
 ossl::X509CrlPtr CrlSource::fetch(const std::string& url) {
@@ -112,20 +110,9 @@ bool CrlSource::store(const std::string& url, X509_CRL* crl) {
     unsigned char* der = nullptr;
     int n = i2d_X509_CRL(crl, &der);
     if (n <= 0) return false;
-    std::string path = cachePath(url);
-    std::string temp;
-    int fd = createTempFile(dir, ".crl.tmp-", temp);
-    bool ok = fd >= 0;
-    for (int done = 0; ok && done < n;) {
-        ssize_t w = ::write(fd, der + done, static_cast<size_t>(n - done));
-        if (w < 0 && errno == EINTR) continue;
-        ok = w > 0;
-        if (ok) done += static_cast<int>(w);
-    }
+    const bool ok =
+        writeFileAtomically(cachePath(url), std::string_view(reinterpret_cast<char*>(der), static_cast<size_t>(n)));
     OPENSSL_free(der);
-    if (fd >= 0) ok = fsync(fd) == 0 && ::close(fd) == 0 && ok;
-    if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok && fd >= 0) ::unlink(temp.c_str());
     return ok;
 }
 

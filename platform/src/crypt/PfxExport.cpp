@@ -9,6 +9,7 @@
 #include <orvik/CodePage.h>
 #include <orvik/OpenSslProviders.h>
 #include <orvik/Pkcs12Writer.h>
+#include <orvik/Secret.h>
 #include <winbase.h>
 #include <wincrypt.h>
 
@@ -124,7 +125,7 @@ extern "C" BOOL WINAPI PFXExportCertStoreEx(HCERTSTORE store, CRYPT_DATA_BLOB* p
     std::vector<X509*> others;
     for (int i = 0; i < sk_X509_num(extra.get()); ++i) others.push_back(sk_X509_value(extra.get(), i));
     std::string der = encodePkcs12(key.get(), cert, others, pass, name);
-    OPENSSL_cleanse(pass.data(), pass.size());
+    wipe(pass);
     if (der.empty()) {
         SetLastError(static_cast<DWORD>(NTE_FAIL));
         return FALSE;
@@ -141,6 +142,6 @@ extern "C" BOOL WINAPI PFXExportCertStoreEx(HCERTSTORE store, CRYPT_DATA_BLOB* p
         std::memcpy(pfx->pbData, der.data(), n);
         pfx->cbData = static_cast<DWORD>(n);
     }
-    OPENSSL_cleanse(der.data(), der.size());
+    wipe(der);
     return result;
 }

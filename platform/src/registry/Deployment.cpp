@@ -23,13 +23,19 @@ constexpr Default kDefaults[] = {
     {kDirectoryConnectTimeout, "10"},
     {kDirectoryTimeout, "30"},
     {kDirectorySizeLimit, "200"},
+    {kDirectoryTls, "none"},
     {kHomePage, "https://www.orvikon.cn/"},
     {kProblemReport, "support@orvikon.cn"},
     {kServiceSite, "https://ca.orvikon.cn/"},
-    {kUpdateHost, "update.orvikon.cn"},
+    {kUpdateHost, "https://update.orvikon.cn"},
     {kUpdatePath, "/products/applications/assistant/update/linux/"},
     {kSystemDir, ""},
     {kUpdateTimeout, "30"},
+    // None: an installation takes updates only once its deployment names its publisher's
+    // update-signing authority, and until then each check says that none is set.
+    {kUpdateAuthority, ""},
+    {kUpdateServerCa, ""},
+    {kUpdateRedirectHosts, ""},
 };
 
 const char* defaultOf(const char* name) {

@@ -1,13 +1,17 @@
 // The .reg import: the file is decoded to UTF-8 text, parsed whole into a list of operations, and
-// only then applied through the public registry calls.
+// only then applied through the public registry calls, in one transaction.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <orvik/CodePage.h>
 #include <orvik/RegFile.h>
 #include <winreg.h>
+
+#include "RegistryDatabase.h"
 
 namespace orvik {
 namespace {
@@ -406,6 +410,101 @@ std::string registryError(const Operation& op, const KeyName& key, LONG rc) {
     return "line " + std::to_string(op.line) + ": " + what + ": registry error " + std::to_string(rc);
 }
 
+// What a default import may write. A whole area takes any key and value below it; an area with
+// values named takes only those values of the key itself: the rest of those keys (the update
+// server, the installation folder whose program Explorer's menu starts) is not a user's setting.
+struct Area {
+    const char* path;  // below HKEY_CURRENT_USER
+    std::vector<const char*> values;
+};
+
+const std::vector<Area>& areas() {
+    static const std::vector<Area> all = {
+        {"Software\\Microsoft\\Internet Account Manager", {}},
+        {"Software\\Microsoft\\WAB", {}},
+        {"Software\\Aerofox\\Foxmail", {}},
+        {"Software\\Orvikon\\Orvik数字证书助手\\ServiceURL", {}},
+        {"Software\\Orvikon\\Orvik数字证书助手\\DefaultEncCert", {}},
+        {"Software\\Orvikon\\Orvik数字证书助手\\Common", {"SartOnlineCRLCheck"}},
+        {"Software\\Orvikon\\Orvik数字证书助手\\UpdateConfig", {"StartUpCheckNew"}},
+    };
+    return all;
+}
+
+// A path's names as the registry compares them; doubled separators name nothing.
+std::vector<std::string> foldedNames(std::string_view path) {
+    std::vector<std::string> names;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string_view::npos) end = path.size();
+        if (end > start) names.push_back(registry::RegistryDatabase::fold(path.substr(start, end - start)));
+        start = end + 1;
+    }
+    return names;
+}
+
+bool startsWith(const std::vector<std::string>& names, const std::vector<std::string>& prefix) {
+    return names.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), names.begin());
+}
+
+// How far a key lies within the areas.
+struct Reach {
+    enum Kind { Outside, Above, Whole, Values } kind = Outside;
+    const Area* area = nullptr;
+};
+
+Reach reachOf(const KeyName& key) {
+    if (key.root != HKEY_CURRENT_USER) return {};
+    const std::vector<std::string> names = foldedNames(key.path);
+    Reach reach;
+    for (const Area& area : areas()) {
+        const std::vector<std::string> top = foldedNames(area.path);
+        if (area.values.empty() && startsWith(names, top)) return {Reach::Whole, &area};
+        if (names == top) return {Reach::Values, &area};
+        if (startsWith(top, names)) reach.kind = Reach::Above;
+    }
+    return reach;
+}
+
+bool valueAllowed(const Reach& reach, const std::string& name) {
+    if (reach.kind == Reach::Whole) return true;
+    if (reach.kind != Reach::Values) return false;
+    for (const char* allowed : reach.area->values)
+        if (registry::RegistryDatabase::fold(allowed) == registry::RegistryDatabase::fold(name)) return true;
+    return false;
+}
+
+// The keys and values outside the areas, each named once, in file order.
+std::vector<std::string> outOfScope(const std::vector<KeyName>& keys, const std::vector<Operation>& operations) {
+    std::vector<std::string> refused;
+    std::vector<bool> keyRefused(keys.size(), false);
+    auto add = [&refused](const std::string& what) {
+        if (std::find(refused.begin(), refused.end(), what) == refused.end()) refused.push_back(what);
+    };
+    for (const Operation& op : operations) {
+        const KeyName& key = keys[op.key];
+        const Reach reach = reachOf(key);
+        switch (op.kind) {
+        case Operation::OpenKey:
+            // Keys above an area only lead to it: an export of an area starts with them.
+            if (reach.kind == Reach::Outside) keyRefused[op.key] = true;
+            break;
+        case Operation::DeleteKey:
+            if (reach.kind != Reach::Whole) keyRefused[op.key] = true;
+            break;
+        case Operation::SetValue:
+        case Operation::DeleteValue:
+            if (keyRefused[op.key]) break;
+            if (!valueAllowed(reach, op.name))
+                add(key.shown + "\\" + (op.name.empty() ? std::string("(default)") : op.name));
+            continue;
+        }
+        if (keyRefused[op.key]) add((op.kind == Operation::DeleteKey ? "-" : "") + key.shown);
+    }
+    return refused;
+}
+
 void apply(const std::vector<KeyName>& keys, const std::vector<Operation>& operations, RegImportResult& result) {
     KeyHandle open;
     for (const Operation& op : operations) {
@@ -447,7 +546,7 @@ void apply(const std::vector<KeyName>& keys, const std::vector<Operation>& opera
 
 }  // namespace
 
-RegImportResult importRegFile(std::string_view fileBytes) {
+RegImportResult importRegFile(std::string_view fileBytes, RegImportScope scope) {
     RegImportResult result;
     if (fileBytes.size() > kMaxRegFileBytes) {
         result.error = "the file is larger than 64 MiB";
@@ -460,8 +559,36 @@ RegImportResult importRegFile(std::string_view fileBytes) {
         result.error = std::move(parser.error);
         return result;
     }
+    if (scope == RegImportScope::MailAndAssistant) {
+        result.refused = outOfScope(parser.keys, parser.operations);
+        if (!result.refused.empty()) {
+            result.error = std::to_string(result.refused.size()) +
+                           (result.refused.size() == 1 ? " key lies" : " keys lie") +
+                           " outside the mail accounts, the address book, Foxmail and the assistant's settings";
+            return result;
+        }
+    }
     result.skipped = std::move(parser.skipped);
+    // A database that cannot be opened takes no batch; the first call then says why.
+    LONG opened = ERROR_SUCCESS;
+    std::shared_ptr<registry::RegistryDatabase> db = registry::RegistryDatabase::current(&opened);
+    std::unique_ptr<registry::RegistryDatabase::Batch> batch;
+    if (db) {
+        batch = std::make_unique<registry::RegistryDatabase::Batch>(db);
+        if (batch->rc() != ERROR_SUCCESS) {
+            result.error =
+                "the registry database is busy or cannot be written: registry error " + std::to_string(batch->rc());
+            return result;
+        }
+    }
     apply(parser.keys, parser.operations, result);
+    if (result.ok && batch) {
+        if (LONG rc = batch->commit(); rc != ERROR_SUCCESS) {
+            result.ok = false;
+            result.error = "the import could not be committed: registry error " + std::to_string(rc);
+        }
+    }
+    if (!result.ok) result.keysCreated = result.keysDeleted = result.valuesWritten = result.valuesDeleted = 0;
     return result;
 }
 

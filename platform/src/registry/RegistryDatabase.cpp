@@ -175,28 +175,82 @@ private:
 };
 
 // BEGIN IMMEDIATE takes the write lock up front, so two writers queue on the busy handler
-// instead of failing each other halfway.
+// instead of failing each other halfway. Inside a batch a savepoint stands for the transaction.
 class RegistryDatabase::Transaction {
 public:
-    explicit Transaction(RegistryDatabase& db) : db_(db) {
-        rc_ = sqlite3_exec(db.db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    explicit Transaction(RegistryDatabase& db) : db_(db), nested_(db.inBatch()) {
+        rc_ = sqlite3_exec(db.db_, nested_ ? "SAVEPOINT registry_call" : "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     }
     ~Transaction() {
-        if (rc_ == SQLITE_OK && !done_) sqlite3_exec(db_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        if (rc_ == SQLITE_OK && !done_) rollback();
     }
     int rc() const { return rc_; }
     int commit() {
         done_ = true;
-        int rc = sqlite3_exec(db_.db_, "COMMIT", nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK) sqlite3_exec(db_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        int rc = sqlite3_exec(db_.db_, nested_ ? "RELEASE registry_call" : "COMMIT", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK) rollback();
         return rc;
     }
 
 private:
+    void rollback() {
+        sqlite3_exec(db_.db_, nested_ ? "ROLLBACK TO registry_call; RELEASE registry_call" : "ROLLBACK", nullptr,
+                     nullptr, nullptr);
+    }
+
     RegistryDatabase& db_;
+    const bool nested_;
     int rc_;
     bool done_ = false;
 };
+
+// The connection's lock, which the thread of a batch already holds.
+class RegistryDatabase::Lock {
+public:
+    explicit Lock(RegistryDatabase& db) : db_(db), held_(!db.inBatch()) {
+        if (held_) db_.lock_.lock();
+    }
+    ~Lock() {
+        if (held_) db_.lock_.unlock();
+    }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+private:
+    RegistryDatabase& db_;
+    const bool held_;
+};
+
+RegistryDatabase::Batch::Batch(std::shared_ptr<RegistryDatabase> db) : db_(std::move(db)) {
+    db_->lock_.lock();
+    rc_ = db_->resultOf(sqlite3_exec(db_->db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
+    if (rc_ != ERROR_SUCCESS) {
+        db_->lock_.unlock();
+        return;
+    }
+    active_ = true;
+    db_->batchThread_ = std::this_thread::get_id();
+}
+
+RegistryDatabase::Batch::~Batch() {
+    if (!active_) return;
+    sqlite3_exec(db_->db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    end();
+}
+
+LONG RegistryDatabase::Batch::commit() {
+    if (!active_) return rc_ != ERROR_SUCCESS ? rc_ : ERROR_INVALID_PARAMETER;
+    int rc = sqlite3_exec(db_->db_, "COMMIT", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) sqlite3_exec(db_->db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    end();
+    return db_->resultOf(rc);
+}
+
+void RegistryDatabase::Batch::end() {
+    active_ = false;
+    db_->batchThread_ = std::thread::id();
+    db_->lock_.unlock();
+}
 
 std::shared_ptr<RegistryDatabase> RegistryDatabase::current(LONG* error) {
     std::string path = orvik::platformDatabasePath();
@@ -307,7 +361,7 @@ LONG RegistryDatabase::touch(int64_t id, int64_t when) {
 }
 
 LONG RegistryDatabase::findKey(int64_t from, const std::vector<std::string>& names, int64_t& id) {
-    std::lock_guard guard(lock_);
+    Lock guard(*this);
     if (LONG alive = checkKey(from); alive != ERROR_SUCCESS) return alive;
     int rc = SQLITE_OK;
     id = from;
@@ -323,7 +377,7 @@ LONG RegistryDatabase::findKey(int64_t from, const std::vector<std::string>& nam
 }
 
 LONG RegistryDatabase::createKey(int64_t from, const std::vector<std::string>& names, int64_t& id, bool& created) {
-    std::lock_guard guard(lock_);
+    Lock guard(*this);
     return createKeyLocked(from, names, id, created);
 }
 
@@ -359,7 +413,7 @@ LONG RegistryDatabase::createKeyLocked(int64_t from, const std::vector<std::stri
 }
 
 LONG RegistryDatabase::deleteKey(int64_t parent, const std::string& name) {
-    std::lock_guard guard(lock_);
+    Lock guard(*this);
     Transaction tx(*this);
     if (tx.rc() != SQLITE_OK) return resultOf(tx.rc());
     Statement find(*this, "SELECT id FROM reg_keys WHERE parent = ? AND fold = ?");
@@ -385,7 +439,7 @@ LONG RegistryDatabase::deleteKey(int64_t parent, const std::string& name) {
 }
 
 LONG RegistryDatabase::subKeyAt(int64_t id, DWORD index, KeyRecord& out) {
-    std::lock_guard guard(lock_);
+    Lock guard(*this);
     Statement st(*this, "SELECT id, name, written FROM reg_keys WHERE parent = ? ORDER BY fold LIMIT 1 OFFSET ?");
     st.bind(1, id).bind(2, static_cast<int64_t>(index));
     int rc = st.step();
@@ -399,7 +453,7 @@ LONG RegistryDatabase::subKeyAt(int64_t id, DWORD index, KeyRecord& out) {
 
 LONG RegistryDatabase::subKeyValues(int64_t id, std::string_view valueName,
                                     std::vector<std::pair<std::string, ValueRecord>>& out) {
-    std::lock_guard guard(lock_);
+    Lock guard(*this);
     out.clear();
     if (LONG alive = checkKey(id); alive != ERROR_SUCCESS) return alive;
     Statement st(*this,
@@ -418,7 +472,7 @@ LONG RegistryDatabase::subKeyValues(int64_t id, std::string_view valueName,
 }
 
 LONG RegistryDatabase::getValue(int64_t key, std::string_view name, ValueRecord& out) {
-    std::lock_guard guard(lock_);
+    Lock guard(*this);
     Statement st(*this, "SELECT name, type, data FROM reg_values WHERE key = ? AND fold = ?");
     st.bind(1, key).bind(2, fold(name));
     int rc = st.step();
@@ -431,7 +485,7 @@ LONG RegistryDatabase::getValue(int64_t key, std::string_view name, ValueRecord&
 }
 
 LONG RegistryDatabase::setValue(int64_t key, std::string_view name, DWORD type, const BYTE* data, size_t size) {
-    std::lock_guard guard(lock_);
+    Lock guard(*this);
     Transaction tx(*this);
     if (tx.rc() != SQLITE_OK) return resultOf(tx.rc());
     if (LONG alive = checkKey(key); alive != ERROR_SUCCESS) return alive;
@@ -446,7 +500,7 @@ LONG RegistryDatabase::setValue(int64_t key, std::string_view name, DWORD type, 
 }
 
 LONG RegistryDatabase::deleteValue(int64_t key, std::string_view name) {
-    std::lock_guard guard(lock_);
+    Lock guard(*this);
     Transaction tx(*this);
     if (tx.rc() != SQLITE_OK) return resultOf(tx.rc());
     Statement st(*this, "DELETE FROM reg_values WHERE key = ? AND fold = ?");
@@ -458,7 +512,7 @@ LONG RegistryDatabase::deleteValue(int64_t key, std::string_view name) {
 }
 
 LONG RegistryDatabase::valueAt(int64_t key, DWORD index, ValueRecord& out) {
-    std::lock_guard guard(lock_);
+    Lock guard(*this);
     Statement st(*this, "SELECT name, type, data FROM reg_values WHERE key = ? ORDER BY seq LIMIT 1 OFFSET ?");
     st.bind(1, key).bind(2, static_cast<int64_t>(index));
     int rc = st.step();

@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <windef.h>
@@ -60,6 +62,24 @@ public:
     // Case folding as the registry compares names.
     static std::string fold(std::string_view name);
 
+    // Every registry call this thread makes on the database while a batch lives joins one
+    // transaction, which applies whole at commit or not at all; other threads wait for it.
+    class Batch {
+    public:
+        explicit Batch(std::shared_ptr<RegistryDatabase> db);
+        ~Batch();  // rolls back what was not committed
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+        LONG rc() const { return rc_; }  // whether the batch began
+        LONG commit();
+
+    private:
+        void end();
+        std::shared_ptr<RegistryDatabase> db_;
+        LONG rc_;
+        bool active_ = false;
+    };
+
 private:
     explicit RegistryDatabase(std::string path);
     LONG open();
@@ -72,8 +92,12 @@ private:
 
     class Statement;
     class Transaction;
+    class Lock;
     friend class Statement;
     friend class Transaction;
+    friend class Lock;
+
+    bool inBatch() const { return batchThread_.load() == std::this_thread::get_id(); }
 
     struct CachedStatement {
         sqlite3_stmt* stmt = nullptr;
@@ -84,6 +108,7 @@ private:
     sqlite3* db_ = nullptr;
     std::map<const char*, CachedStatement> statements_;  // keyed by the SQL text's address
     std::mutex lock_;
+    std::atomic<std::thread::id> batchThread_{};
 };
 
 }  // namespace orvik::registry
