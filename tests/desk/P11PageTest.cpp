@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QTreeWidget>
 #include <filesystem>
 #include <string>
@@ -14,6 +15,7 @@
 #include "config/ConfigManageDlg.h"
 #include "config/P11Page.h"
 #include "crypt/MozillaHomeFixture.h"
+#include "support/SecretService.h"
 #include "ui/MessageBoxFacade.h"
 
 using namespace orvikdesk;
@@ -79,6 +81,21 @@ TEST_F(P11Page, TheBoxRegistersOnOkTheListShowsEachProgramAndWhatWasLeftIsTold) 
     EXPECT_TRUE(MessageBoxFacade::shown().empty()) << MessageBoxFacade::lastText().toStdString();
     EXPECT_FALSE(CConfigManageDlg(CConfigManageDlg::P11Tab).p11Page()->enabled());
     EXPECT_FALSE(std::filesystem::exists(mozilla.path() + "/.config/pkcs11/modules/orvik-personal.module"));
+}
+
+TEST_F(P11Page, SaysHowPrivateKeysAreKept) {
+    auto storage = [] {
+        CConfigManageDlg d(CConfigManageDlg::P11Tab);
+        auto* label = control<QLabel>(&d, CP11Page::IDC_KEY_STORAGE);
+        return label ? label->text() : QString();
+    };
+    // The tests' own session names a bus that no one answers on.
+    EXPECT_EQ(storage(), QStringLiteral("私钥保存方式：未加密的文件，仅本用户可读（当前会话没有系统密钥环）。"));
+    orvik::test::SecretService service;
+    ASSERT_TRUE(service.ready());
+    EXPECT_EQ(storage(), QStringLiteral("私钥保存方式：由系统密钥环加密保护。"));
+    ASSERT_TRUE(service.lockKeyring());
+    EXPECT_EQ(storage(), QStringLiteral("私钥保存方式：由系统密钥环加密保护。密钥环已锁定，请解锁后再使用私钥。"));
 }
 
 }  // namespace

@@ -110,7 +110,9 @@ public:
         ItemsRef items{secret_service_search_sync(service.p, schema(), attributes.p,
                                                   static_cast<SecretSearchFlags>(flags), nullptr, &error.error)};
         if (error.error) return failed("searching the keyring", error, detail);
-        if (!items.p) return Outcome::NotFound;
+        // Only asking whether a key could be had: a locked default collection would keep a new one
+        // out as surely as an existing one.
+        if (!items.p) return !unlock && !key && defaultLocked(service.p) ? Outcome::Locked : Outcome::NotFound;
         // Two first uses at once may each have added a key; every container opens with its own,
         // and the least id seals from then on, the same in every process.
         SecretItem* chosen = nullptr;
@@ -186,10 +188,21 @@ private:
         return Outcome::Failed;
     }
 
-    static bool unlockDefault(SecretService* service) {
+    static void defaultCollection(SecretService* service, ObjectRef<SecretCollection>& collection) {
         ErrorRef error;
-        ObjectRef<SecretCollection> collection{secret_collection_for_alias_sync(
-            service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error.error)};
+        collection.p = secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE,
+                                                        nullptr, &error.error);
+    }
+
+    static bool defaultLocked(SecretService* service) {
+        ObjectRef<SecretCollection> collection;
+        defaultCollection(service, collection);
+        return collection.p && secret_collection_get_locked(collection.p);
+    }
+
+    static bool unlockDefault(SecretService* service) {
+        ObjectRef<SecretCollection> collection;
+        defaultCollection(service, collection);
         if (!collection.p || !secret_collection_get_locked(collection.p)) return false;
         GList one{collection.p, nullptr, nullptr};
         return secret_service_unlock_sync(service, &one, nullptr, nullptr, nullptr) > 0;
