@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr const char* kNoServer = "无法连接服务器，请稍候重试";
+using updatetrust::kNoServer;
 constexpr const char* kBadName = "升级清单中有无效的文件名，本次升级已取消。";
 constexpr const char* kAssistantBusy = "无法关闭正在运行的证书助手，本次升级未完成。";
 constexpr const char* kPatchLibrary = "libOrvikPatch.so";
@@ -76,17 +76,6 @@ bool readBounded(const std::string& path, long long limit, std::string& bytes) {
     return true;
 }
 
-// What the user reads when a file from the server was refused or did not come.
-std::string downloadProblem(const UpdateFile& file, const std::string& name) {
-    switch (file.LastFailure()) {
-    case UpdateFile::Failure::Redirect: return updatetrust::kRedirectRefused;
-    case UpdateFile::Failure::Certificate: return updatetrust::kServerUntrusted;
-    case UpdateFile::Failure::TooLarge:
-    case UpdateFile::Failure::Mismatch: return updatetrust::withName(updatetrust::kFileMismatch, name);
-    default: return kNoServer;
-    }
-}
-
 }  // namespace
 
 bool FetchRun::prepare() {
@@ -131,7 +120,7 @@ bool FetchRun::prepare() {
         std::string listBytes, signature, installed;
         if (!file.GetFile(serverPath + "/" + updatetrust::kSignatureName, signaturePath, signatureCap)) {
             if (file.LastFailure() == UpdateFile::Failure::NotThere) return refuse(updatetrust::kSignatureMissing);
-            return refuse(downloadProblem(file, updatetrust::kSignatureName));
+            return refuse(file.LastFailureText(updatetrust::kSignatureName));
         }
         if (!readBounded(list, updatetrust::kMaxListBytes, listBytes) ||
             !readBounded(signaturePath, updatetrust::kMaxSignatureBytes, signature))
@@ -158,7 +147,7 @@ bool FetchRun::prepare() {
         program.sha256 = entry.GetFileSHA256();
         program.mode = 0755;
         if (!file.GetFile(serverPath + "/" + kInstaller, work_ + "temp/" + kInstaller, program))
-            return refuse(downloadProblem(file, kInstaller));
+            return refuse(file.LastFailureText(kInstaller));
         // The same list again offers nothing.
         listRead_ = !hasInstalled || offeredDate > installedDate;
     } else if (file.LastFailure() == UpdateFile::Failure::TooLarge) {
@@ -285,7 +274,7 @@ bool FetchRun::download(const std::vector<std::string>& names, const Progress& p
             return !cancel.load();
         });
         if (got <= 0) {
-            failure_ = cancel ? std::string() : downloadProblem(file, want.name);
+            failure_ = cancel ? std::string() : file.LastFailureText(want.name);
             return false;
         }
         done += got;

@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr const char* kNoServer = "无法连接服务器，请稍候重试";
+using updatetrust::kNoServer;
 
 struct Field {
     const char* value;
@@ -117,21 +117,6 @@ void Common::DeleteTemp() {
     done.SetCurrentOperation("0");
     SaveConfigtoReg(done, root.GetConfigPath());
 }
-
-namespace {
-
-// What the user reads when a download from the update server failed.
-std::string downloadProblem(const UpdateFile& file, const std::string& name) {
-    switch (file.LastFailure()) {
-    case UpdateFile::Failure::Redirect: return updatetrust::kRedirectRefused;
-    case UpdateFile::Failure::Certificate: return updatetrust::kServerUntrusted;
-    case UpdateFile::Failure::TooLarge:
-    case UpdateFile::Failure::Mismatch: return updatetrust::withName(updatetrust::kFileMismatch, name);
-    default: return kNoServer;
-    }
-}
-
-}  // namespace
 
 int Common::CheckForUpdate(std::string configPath, std::string serverName, std::string serverPath) {
     Config root;
@@ -235,7 +220,7 @@ int Common::CheckForUpdate(std::string configPath, std::string serverName, std::
     const std::string staged = temp + updatetrust::kFetcherName;
     file.SetQuiet(true);
     if (file.GetFile(serverPath + "/" + updatetrust::kFetcherName, staged, program) == 0)
-        return refuse(downloadProblem(file, updatetrust::kFetcherName));
+        return refuse(file.LastFailureText(updatetrust::kFetcherName));
     file.CloseConnection();
     if (::rename(staged.c_str(), fetcher.c_str()) != 0 || !orvik::startProgram(fetcher)) {
         MessageBoxA(nullptr, kNoServer, "提示", MB_OK | MB_ICONWARNING);

@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr const char* kNoServer = "无法连接服务器，请稍候重试";
+using updatetrust::kNoServer;
 constexpr const char* kUntrustedServer = updatetrust::kServerUntrusted;
 constexpr int kMaxRedirects = 5;
 
@@ -305,6 +305,16 @@ bool UpdateFile::LastTransportFailed() const {
 }
 
 UpdateFile::Failure UpdateFile::LastFailure() const { return session ? session->failure : Failure::None; }
+
+std::string UpdateFile::LastFailureText(const std::string& name) const {
+    switch (LastFailure()) {
+    case Failure::Redirect: return updatetrust::kRedirectRefused;
+    case Failure::Certificate: return updatetrust::kServerUntrusted;
+    case Failure::TooLarge:
+    case Failure::Mismatch: return updatetrust::withName(updatetrust::kFileMismatch, name);
+    default: return kNoServer;
+    }
+}
 
 std::string UpdateFile::UrlOf(const std::string& remotePath) const {
     return (session ? session->base : std::string()) + percentEncoded(remotePath);

@@ -70,6 +70,8 @@ public:
     void SetQuiet(bool quiet);
     bool LastTransportFailed() const;
     Failure LastFailure() const;
+    // What the user reads of the last failure, a download of the file `name` refused or not come.
+    std::string LastFailureText(const std::string& name) const;
     // The address a remote path is fetched from: names percent-encoded, the path as joined.
     std::string UrlOf(const std::string& remotePath) const;
 

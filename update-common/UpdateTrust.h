@@ -58,7 +58,8 @@ ORVIKUPDATE_API bool listedFile(const FileList& list, const std::string& name, O
 // one or cannot be read.
 ORVIKUPDATE_API bool hashFile(const std::string& path, long long& size, std::string& sha256);
 
-// What the user reads when an update is refused.
+// What the user reads when an update is refused, or the server did not answer.
+inline constexpr const char* kNoServer = "无法连接服务器，请稍候重试";
 inline constexpr const char* kSignatureMissing = "服务器上的更新清单没有签名，已停止更新。";
 inline constexpr const char* kSignatureInvalid = "更新文件签名无效，已停止更新。";
 inline constexpr const char* kSignerUntrusted = "更新清单不是由受信任的发布者签名的，已停止更新。";
