@@ -38,6 +38,7 @@
 #include "pages/LifecyclePanel.h"
 #include "support/ChildProcess.h"
 #include "support/Shell.h"
+#include "support/Slapd.h"
 #include "support/TempHome.h"
 #include "support/TestPki.h"
 #include "ui/FileDialogFacade.h"
@@ -62,29 +63,6 @@ std::string upperHex(const std::string& bytes) {
     std::string out;
     for (unsigned char c : bytes) out += {digits[c >> 4], digits[c & 15]};
     return out;
-}
-
-int freePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
-}
-
-bool accepts(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    return ok;
 }
 
 // The extensions a browser wants of a site's certificate for a bare address: the address in
@@ -152,7 +130,7 @@ protected:
     // OpenSSL's test server, which lets in only a certificate of the test authority and then
     // answers every request with a page naming the client's certificate.
     void startSite() {
-        port_ = freePort();
+        port_ = orvik::test::closedPort();
         server_ = fork();
         if (server_ == 0) {
             const std::string accept = "127.0.0.1:" + std::to_string(port_);
@@ -163,8 +141,9 @@ protected:
                    key.c_str(), "-CAfile", cas.c_str(), "-Verify", "2", "-verify_return_error", "-www", nullptr);
             _exit(127);
         }
-        for (int i = 0; i < 200 && !accepts(port_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        ASSERT_TRUE(accepts(port_)) << "s_server did not start";
+        for (int i = 0; i < 200 && !orvik::test::accepts(port_); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_TRUE(orvik::test::accepts(port_)) << "s_server did not start";
     }
 
     // The service page in a process of its own: the browser reads ~/.pki/nssdb once, when it
@@ -195,7 +174,7 @@ protected:
     IssuedCert me;
 
 private:
-    int port_ = 0;
+    uint16_t port_ = 0;
     pid_t server_ = -1;
 };
 

@@ -16,6 +16,7 @@
 
 #include "p11/ModuleFixture.h"
 #include "support/Shell.h"
+#include "support/Slapd.h"
 
 using namespace orvik::test;
 
@@ -26,33 +27,10 @@ IssuedCert personal(const std::string& cn) {
     return TestPki::instance().issue({.cn = cn, .email = cn + "@example.com", .keyUsage = 0xA0});
 }
 
-int freePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
-}
-
-bool accepts(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    return ok;
-}
-
 // OpenSSL's test server on 127.0.0.1, requiring a client certificate from the test authority.
 class TlsServer {
 public:
-    TlsServer(const ModuleUser& user) : port_(freePort()) {
+    TlsServer(const ModuleUser& user) : port_(orvik::test::closedPort()) {
         auto& pki = TestPki::instance();
         auto server = pki.issue({.cn = "127.0.0.1", .email = "", .keyUsage = 0xA0});
         TestPki::save(user.file("server.pem"), server.pem);
@@ -69,7 +47,8 @@ public:
                    key.c_str(), "-CAfile", cas.c_str(), "-Verify", "3", "-verify_return_error", "-www", nullptr);
             _exit(127);
         }
-        for (int i = 0; i < 100 && !accepts(port_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        for (int i = 0; i < 100 && !orvik::test::accepts(port_); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     ~TlsServer() {
         kill(pid_, SIGTERM);
@@ -78,7 +57,7 @@ public:
     int port() const { return port_; }
 
 private:
-    int port_;
+    uint16_t port_;
     pid_t pid_ = -1;
 };
 

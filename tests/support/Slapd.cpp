@@ -221,6 +221,18 @@ uint16_t closedPort() {
     return port;
 }
 
+bool accepts(uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    return ok;
+}
+
 SilentListener::SilentListener() {
     fd_ = listenOnFreePort(port_);
     if (fd_ < 0) throw std::runtime_error("cannot listen on 127.0.0.1");

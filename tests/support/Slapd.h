@@ -62,6 +62,8 @@ private:
 
 // A port on 127.0.0.1 where nothing listens.
 uint16_t closedPort();
+// Whether something listening on 127.0.0.1:port takes a connection.
+bool accepts(uint16_t port);
 
 // Listens on 127.0.0.1 and never answers: the kernel completes every connection, no byte comes back.
 class SilentListener {
