@@ -108,7 +108,7 @@ int CMyCertStore::AddWithPrivateKey(const unsigned char* der, int size, EVP_PKEY
         log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CertCreateCertificateContext Error: 0x%x", GetLastError());
         return 4;
     }
-    std::vector<BYTE> blob = orvik::privateKeyBlobOf(key, CALG_RSA_KEYX);
+    orvik::SecretBytes blob = orvik::privateKeyBlobOf(key, CALG_RSA_KEYX);
     if (blob.empty()) {
         log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "ChangeRsaToMskey Error: 0x%x", 1u);
         CertFreeCertificateContext(cert);
@@ -148,7 +148,6 @@ int CMyCertStore::AddWithPrivateKey(const unsigned char* der, int size, EVP_PKEY
         DWORD nameSize = sizeof name;
         if (CryptGetProvParam(prov, PP_CONTAINER, reinterpret_cast<BYTE*>(name), &nameSize, 0)) container = name;
     }
-    OPENSSL_cleanse(blob.data(), blob.size());
     if (imported) CryptDestroyKey(imported);
     if (prov) CryptReleaseContext(prov, 0);
 

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static HCRYPTKEY exchange = [] {
         HCRYPTKEY k = 0;
         EVP_PKEY* pair = EVP_RSA_gen(1024);
-        std::vector<BYTE> blob = orvik::privateKeyBlobOf(pair, CALG_RSA_KEYX);
+        orvik::SecretBytes blob = orvik::privateKeyBlobOf(pair, CALG_RSA_KEYX);
         CryptImportKey(prov, blob.data(), static_cast<DWORD>(blob.size()), 0, CRYPT_EXPORTABLE, &k);
         EVP_PKEY_free(pair);
         return k;

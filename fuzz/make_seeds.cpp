@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
     HCRYPTPROV prov = 0;
     HCRYPTKEY exchange = 0, session = 0;
     CryptAcquireContextA(&prov, nullptr, MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT);
-    std::vector<BYTE> pair = orvik::privateKeyBlobOf(key, CALG_RSA_KEYX);
+    orvik::SecretBytes pair = orvik::privateKeyBlobOf(key, CALG_RSA_KEYX);
     CryptImportKey(prov, pair.data(), static_cast<DWORD>(pair.size()), 0, CRYPT_EXPORTABLE, &exchange);
     CryptGenKey(prov, CALG_3DES, CRYPT_EXPORTABLE, &session);
     struct Blob {

@@ -29,11 +29,7 @@ bool setPss(EVP_PKEY_CTX* ctx, const EVP_MD* hash, const EVP_MD* mgf, int salt, 
 
 }  // namespace
 
-KeyOperation::~KeyOperation() {
-    EVP_MD_CTX_free(digest_);
-    OPENSSL_cleanse(input_.data(), input_.size());
-    OPENSSL_cleanse(plain_.data(), plain_.size());
-}
+KeyOperation::~KeyOperation() { EVP_MD_CTX_free(digest_); }
 
 CK_RV KeyOperation::start(Kind kind, const CK_MECHANISM& mechanism, const Object& key, std::shared_ptr<EVP_PKEY> pkey,
                           std::unique_ptr<KeyOperation>& out) {

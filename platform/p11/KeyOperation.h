@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include <orvik/Secret.h>
+
 #include "Mechanisms.h"
 
 typedef struct evp_pkey_st EVP_PKEY;
@@ -47,7 +49,7 @@ private:
     size_t modulusBytes_ = 0;
     EVP_MD_CTX* digest_ = nullptr;  // combined mechanisms: the message's digest as it comes
     bool updated_ = false;
-    std::vector<unsigned char> input_;  // raw mechanisms: the input itself
+    SecretBytes input_;  // raw mechanisms: the input itself
     // PSS and OAEP parameters.
     const EVP_MD* hash_ = nullptr;
     const EVP_MD* mgf_ = nullptr;
@@ -55,7 +57,7 @@ private:
     std::vector<unsigned char> label_;
     // A decryption keeps its result until the caller has room for it.
     bool decrypted_ = false;
-    std::vector<unsigned char> plain_;
+    SecretBytes plain_;
 };
 
 }  // namespace orvik::p11

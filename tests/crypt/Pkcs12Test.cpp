@@ -252,7 +252,7 @@ TEST(Pkcs12, KeysThatMayNotLeaveAreNotExported) {
     // Stored without CRYPT_EXPORTABLE, as a key generated on the machine would be.
     HCRYPTPROV prov = 0;
     ASSERT_TRUE(CryptAcquireContextA(&prov, "fixed", MS_ENHANCED_PROV_A, PROV_RSA_FULL, CRYPT_NEWKEYSET));
-    std::vector<BYTE> blob = orvik::privateKeyBlobOf(user.key(), CALG_RSA_KEYX);
+    orvik::SecretBytes blob = orvik::privateKeyBlobOf(user.key(), CALG_RSA_KEYX);
     HCRYPTKEY key = 0;
     ASSERT_TRUE(CryptImportKey(prov, blob.data(), static_cast<DWORD>(blob.size()), 0, 0, &key));
     CryptDestroyKey(key);

@@ -2,15 +2,14 @@
 // from files (PKCS#12, PEM) and imports them with CryptImportKey.
 #pragma once
 
-#include <vector>
-
 #include "../wincrypt.h"
+#include "Secret.h"
 
 typedef struct evp_pkey_st EVP_PKEY;
 
 namespace orvik {
 
-// A PRIVATEKEYBLOB of an RSA private key (empty for anything else); the caller cleanses it.
-ORVIK_PLATFORM_API std::vector<BYTE> privateKeyBlobOf(EVP_PKEY* key, ALG_ID alg);
+// A PRIVATEKEYBLOB of an RSA private key (empty for anything else), wiped when freed.
+ORVIK_PLATFORM_API SecretBytes privateKeyBlobOf(EVP_PKEY* key, ALG_ID alg);
 
 }  // namespace orvik

@@ -25,13 +25,15 @@ DWORD get32(const BYTE* p) {
            static_cast<DWORD>(p[3]) << 24;
 }
 
-void put32(std::vector<BYTE>& out, DWORD v) {
+template <class Bytes>
+void put32(Bytes& out, DWORD v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<BYTE>(v >> (8 * i)));
 }
 
 SecretBnPtr readLe(const BYTE* p, size_t n) { return SecretBnPtr(BN_lebin2bn(p, static_cast<int>(n), nullptr)); }
 
-bool writeLe(std::vector<BYTE>& out, const BIGNUM* bn, size_t n) {
+template <class Bytes>
+bool writeLe(Bytes& out, const BIGNUM* bn, size_t n) {
     size_t at = out.size();
     out.resize(at + n);
     return BN_bn2lebinpad(bn, out.data() + at, static_cast<int>(n)) == static_cast<int>(n);
@@ -72,10 +74,6 @@ SecretBnPtr param(EVP_PKEY* key, const char* name) {
 
 }  // namespace
 
-void cleanse(std::vector<BYTE>& bytes) {
-    if (!bytes.empty()) OPENSSL_cleanse(bytes.data(), bytes.size());
-}
-
 ossl::PKeyPtr privateKeyFromBlob(const BYTE* blob, size_t size, ALG_ID* alg) {
     DWORD bits = 0, exponent = 0;
     if (!header(blob, size, PRIVATEKEYBLOB, kRsa2, alg, bits, exponent)) return nullptr;
@@ -99,7 +97,7 @@ ossl::PKeyPtr privateKeyFromBlob(const BYTE* blob, size_t size, ALG_ID* alg) {
     return fromParams(bld.get(), EVP_PKEY_KEYPAIR);
 }
 
-std::vector<BYTE> privateKeyBlob(EVP_PKEY* key, ALG_ID alg) {
+SecretBytes privateKeyBlob(EVP_PKEY* key, ALG_ID alg) {
     if (!key || EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA) return {};
     DWORD bits = static_cast<DWORD>(EVP_PKEY_get_bits(key));
     SecretBnPtr n = param(key, OSSL_PKEY_PARAM_RSA_N), e = param(key, OSSL_PKEY_PARAM_RSA_E),
@@ -108,7 +106,7 @@ std::vector<BYTE> privateKeyBlob(EVP_PKEY* key, ALG_ID alg) {
                 e2 = param(key, OSSL_PKEY_PARAM_RSA_EXPONENT2), c = param(key, OSSL_PKEY_PARAM_RSA_COEFFICIENT1);
     if (!n || !e || !d || !p1 || !p2 || !e1 || !e2 || !c || BN_num_bytes(e.get()) > 4) return {};
     size_t k = fullBytes(bits), h = halfBytes(bits);
-    std::vector<BYTE> out{PRIVATEKEYBLOB, CUR_BLOB_VERSION, 0, 0};
+    SecretBytes out{PRIVATEKEYBLOB, CUR_BLOB_VERSION, 0, 0};
     put32(out, alg);
     put32(out, kRsa2);
     put32(out, bits);
@@ -116,10 +114,8 @@ std::vector<BYTE> privateKeyBlob(EVP_PKEY* key, ALG_ID alg) {
     out.reserve(20 + 2 * k + 5 * h);
     if (!writeLe(out, n.get(), k) || !writeLe(out, p1.get(), h) || !writeLe(out, p2.get(), h) ||
         !writeLe(out, e1.get(), h) || !writeLe(out, e2.get(), h) || !writeLe(out, c.get(), h) ||
-        !writeLe(out, d.get(), k)) {
-        cleanse(out);
+        !writeLe(out, d.get(), k))
         return {};
-    }
     return out;
 }
 
@@ -156,6 +152,6 @@ std::vector<BYTE> publicKeyBlob(EVP_PKEY* key, ALG_ID alg) {
 
 namespace orvik {
 
-std::vector<BYTE> privateKeyBlobOf(EVP_PKEY* key, ALG_ID alg) { return crypt::privateKeyBlob(key, alg); }
+SecretBytes privateKeyBlobOf(EVP_PKEY* key, ALG_ID alg) { return crypt::privateKeyBlob(key, alg); }
 
 }  // namespace orvik

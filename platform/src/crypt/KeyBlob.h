@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include <orvik/Secret.h>
 #include <wincrypt.h>
 
 #include "Ossl.h"
@@ -12,14 +13,11 @@ namespace orvik::crypt {
 // PRIVATEKEYBLOB: header 07 02 00 00 <alg>, "RSA2", bit length, exponent, then modulus, prime1,
 // prime2, exponent1, exponent2, coefficient and private exponent. Null when malformed.
 ossl::PKeyPtr privateKeyFromBlob(const BYTE* blob, size_t size, ALG_ID* alg = nullptr);
-// The blob of an RSA private key; empty on failure. The caller cleanses it.
-std::vector<BYTE> privateKeyBlob(EVP_PKEY* key, ALG_ID alg);
+// The blob of an RSA private key; empty on failure.
+SecretBytes privateKeyBlob(EVP_PKEY* key, ALG_ID alg);
 
 // PUBLICKEYBLOB: header 06 02 00 00 <alg>, "RSA1", bit length, exponent, modulus.
 ossl::PKeyPtr publicKeyFromBlob(const BYTE* blob, size_t size, ALG_ID* alg = nullptr);
 std::vector<BYTE> publicKeyBlob(EVP_PKEY* key, ALG_ID alg);
-
-// A vector that is overwritten before its memory is returned.
-void cleanse(std::vector<BYTE>& bytes);
 
 }  // namespace orvik::crypt

@@ -16,7 +16,6 @@
 
 #include "../secret/Notices.h"
 #include "../secret/SealedContainer.h"
-#include "KeyBlob.h"
 
 namespace orvik::crypt {
 
@@ -91,10 +90,7 @@ bool parse(const SecretBytes& bytes, std::map<DWORD, StoredKey>& keys) {
                                   bytes.begin() + static_cast<ptrdiff_t>(at + length));
         at += length;
     }
-    if (!ok) {
-        for (auto& [keySpec, key] : keys) cleanse(key.blob);
-        keys.clear();
-    }
+    if (!ok) keys.clear();
     return ok;
 }
 
@@ -334,7 +330,7 @@ KeyContainer::Sealing KeyContainer::sealAll(int& sealed, std::string& problem) {
             return;
         // A damaged file is left as it is: sealing would only hide it.
         if (!parse(bytes, keys)) return;
-        for (auto& [keySpec, key] : keys) cleanse(key.blob);
+        keys.clear();
         result = sealInPlace(name, machine, path, bytes, problem);
         if (result == Sealing::Done) ++sealed;
     });

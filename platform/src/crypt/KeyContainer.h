@@ -6,8 +6,7 @@
 
 #include <map>
 #include <string>
-#include <vector>
-
+#include <orvik/Secret.h>
 #include <wincrypt.h>
 
 namespace orvik::crypt {
@@ -15,7 +14,7 @@ namespace orvik::crypt {
 // One key of a container: its CryptImportKey flags (CRYPT_EXPORTABLE) and its PRIVATEKEYBLOB.
 struct StoredKey {
     DWORD flags = 0;
-    std::vector<BYTE> blob;
+    SecretBytes blob;
 };
 
 class KeyContainer {

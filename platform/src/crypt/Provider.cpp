@@ -48,7 +48,6 @@ bool loadKeys(Provider& prov) {
     bool ok = true;
     for (auto& [keySpec, entry] : stored) {
         auto key = privateKeyFromBlob(entry.blob.data(), entry.blob.size());
-        cleanse(entry.blob);
         if (!key) ok = false;
         if (ok) prov.keys[keySpec] = {share(std::move(key)), entry.flags};
     }
@@ -68,7 +67,6 @@ bool saveKeys(Provider& prov) {
     } else {
         ok = KeyContainer::save(prov.container, prov.machine, stored);
     }
-    for (auto& [keySpec, entry] : stored) cleanse(entry.blob);
     return ok;
 }
 
@@ -119,8 +117,6 @@ Key* keyOf(HCRYPTKEY key) {
     }
     return k;
 }
-
-Key::~Key() { cleanse(secret); }
 
 bool isTokenError(DWORD error) {
     switch (static_cast<HRESULT>(error)) {
@@ -343,7 +339,9 @@ BOOL WINAPI CryptExportKey(HCRYPTKEY key, HCRYPTKEY expKey, DWORD blobType, DWOR
         SetLastError(static_cast<DWORD>(NTE_BAD_FLAGS));
         return FALSE;
     }
-    std::vector<BYTE> blob;
+    // Whichever kind it is, the blob is wiped when it goes; the caller owns the copy in `data`.
+    orvik::SecretBytes blob;
+    auto take = [&blob](const std::vector<BYTE>& bytes) { blob.assign(bytes.begin(), bytes.end()); };
     if (blobType == SIMPLEBLOB) {
         Key* exchange = orvik::crypt::keyOf(expKey);
         if (!exchange) return FALSE;
@@ -355,7 +353,7 @@ BOOL WINAPI CryptExportKey(HCRYPTKEY key, HCRYPTKEY expKey, DWORD blobType, DWOR
             SetLastError(static_cast<DWORD>(NTE_BAD_KEY_STATE));
             return FALSE;
         }
-        blob = orvik::crypt::simpleBlob(*k, *exchange);
+        take(orvik::crypt::simpleBlob(*k, *exchange));
     } else if (expKey) {
         // Wrapping an RSA key under another key is not asked for by the system.
         SetLastError(static_cast<DWORD>(NTE_BAD_FLAGS));
@@ -364,7 +362,7 @@ BOOL WINAPI CryptExportKey(HCRYPTKEY key, HCRYPTKEY expKey, DWORD blobType, DWOR
         SetLastError(static_cast<DWORD>(NTE_BAD_TYPE));
         return FALSE;
     } else if (blobType == PUBLICKEYBLOB) {
-        blob = orvik::crypt::publicKeyBlob(k->pkey.get(), k->alg);
+        take(orvik::crypt::publicKeyBlob(k->pkey.get(), k->alg));
     } else if (blobType == PRIVATEKEYBLOB) {
         if (!k->keySpec) {
             SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
@@ -383,9 +381,7 @@ BOOL WINAPI CryptExportKey(HCRYPTKEY key, HCRYPTKEY expKey, DWORD blobType, DWOR
         SetLastError(static_cast<DWORD>(NTE_BAD_KEY));
         return FALSE;
     }
-    BOOL ok = copyOut(blob, data, size);
-    orvik::crypt::cleanse(blob);
-    return ok;
+    return copyOut(blob.data(), blob.size(), data, size);
 }
 
 BOOL WINAPI CryptGetUserKey(HCRYPTPROV prov, DWORD keySpec, HCRYPTKEY* key) {

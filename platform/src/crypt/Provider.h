@@ -8,6 +8,7 @@
 #include <vector>
 #include <openssl/evp.h>
 
+#include <orvik/Secret.h>
 #include <wincrypt.h>
 
 #include "Ossl.h"
@@ -44,18 +45,17 @@ struct Key {
     DWORD keySpec = 0;  // 0 for a public key imported on its own and for session keys
     DWORD permissions = 0;
     std::shared_ptr<EVP_PKEY> pkey;  // RSA keys
-    std::vector<BYTE> secret;        // session keys: the 3DES key bytes
+    SecretBytes secret;              // session keys: the 3DES key bytes
     CipherCtxPtr cipher;             // the CBC state of an encryption that runs on between calls
     CipherCtxPtr blocks[2];          // decryption: the block cipher alone, one per worker
     BYTE chain[8] = {};              // decryption: the last ciphertext block seen
     int direction = 0;               // 1 encrypting, -1 decrypting, 0 at the start of a stream
     bool symmetric() const { return !secret.empty(); }
-    ~Key();
     static constexpr uint32_t kMagic = 0x4B455931;  // "KEY1"
 };
 
 // A session key handle of these bytes.
-HCRYPTKEY newSessionKey(std::vector<BYTE> secret, ALG_ID alg, DWORD flags);
+HCRYPTKEY newSessionKey(SecretBytes secret, ALG_ID alg, DWORD flags);
 // SIMPLEBLOB of a session key under an RSA exchange key, and back.
 std::vector<BYTE> simpleBlob(Key& session, Key& exchange);
 bool importSimpleBlob(const BYTE* data, size_t size, Key& exchange, DWORD flags, HCRYPTKEY* key);

@@ -80,7 +80,6 @@ std::shared_ptr<EVP_PKEY> loadContainerKey(const std::string& container, bool ma
         auto parsed = crypt::privateKeyFromBlob(it->second.blob.data(), it->second.blob.size());
         if (parsed) key.reset(parsed.release(), EVP_PKEY_free);
     }
-    for (auto& [kind, entry] : stored) crypt::cleanse(entry.blob);
     if (!key) SetLastError(static_cast<DWORD>(stored.count(keySpec) ? NTE_BAD_KEYSET : NTE_NO_KEY));
     return key;
 }

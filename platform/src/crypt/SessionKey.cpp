@@ -27,7 +27,7 @@ struct Hash {
     uint32_t magic = kMagic;
     ALG_ID alg = 0;
     ossl::MdCtxPtr ctx;
-    std::vector<BYTE> value;                        // set once the hash is finished
+    SecretBytes value;                              // set once the hash is finished
     static constexpr uint32_t kMagic = 0x48415348;  // "HASH"
 };
 
@@ -51,7 +51,7 @@ bool finish(Hash& h) {
 }
 
 // Windows's DES keys carry odd parity in every byte; DES itself ignores the low bit.
-void setOddParity(std::vector<BYTE>& key) {
+void setOddParity(SecretBytes& key) {
     for (BYTE& b : key) {
         BYTE v = b & 0xFE;
         int ones = 0;
@@ -62,7 +62,7 @@ void setOddParity(std::vector<BYTE>& key) {
 
 // The documented rule for a hash shorter than the key: the hash XORed into a 64-byte block of
 // 0x36 and one of 0x5C, each hashed again; the two results in turn give the key bytes.
-std::vector<BYTE> deriveFrom(const Hash& h) {
+SecretBytes deriveFrom(const Hash& h) {
     const EVP_MD* md = h.alg == CALG_SHA1 ? EVP_sha1() : EVP_md5();
     BYTE inner[64], outer[64];
     std::memset(inner, 0x36, sizeof inner);
@@ -75,7 +75,7 @@ std::vector<BYTE> deriveFrom(const Hash& h) {
     unsigned int na = 0, nb = 0;
     EVP_Digest(inner, sizeof inner, a, &na, md, nullptr);
     EVP_Digest(outer, sizeof outer, b, &nb, md, nullptr);
-    std::vector<BYTE> key(a, a + na);
+    SecretBytes key(a, a + na);
     key.insert(key.end(), b, b + nb);
     key.resize(k3DesKey);
     OPENSSL_cleanse(inner, sizeof inner);
@@ -105,7 +105,7 @@ void reset(Key& k) {
     std::memset(k.chain, 0, sizeof k.chain);
 }
 
-bool ecb(orvik::crypt::CipherCtxPtr& ctx, const std::vector<BYTE>& key) {
+bool ecb(orvik::crypt::CipherCtxPtr& ctx, const SecretBytes& key) {
     if (ctx) return true;
     ctx.reset(EVP_CIPHER_CTX_new());
     if (!ctx || EVP_DecryptInit_ex(ctx.get(), EVP_des_ede3_ecb(), nullptr, key.data(), nullptr) != 1) return false;
@@ -127,7 +127,7 @@ bool decryptBlocks(Key& k, BYTE* data, size_t n) {
         k.direction = -1;
     }
     if (!ecb(k.blocks[0], k.secret)) return false;
-    std::vector<BYTE> cipher(data, data + n);
+    SecretBytes cipher(data, data + n);
     bool ok = true;
     constexpr size_t kParallelFrom = 64 * 1024;
     if (n >= kParallelFrom && ecb(k.blocks[1], k.secret)) {
@@ -144,7 +144,6 @@ bool decryptBlocks(Key& k, BYTE* data, size_t n) {
     for (size_t i = 0; i < kBlock; ++i) data[i] ^= k.chain[i];
     for (size_t i = kBlock; i < n; ++i) data[i] ^= cipher[i - kBlock];
     std::memcpy(k.chain, cipher.data() + n - kBlock, kBlock);
-    cleanse(cipher);
     return true;
 }
 
@@ -157,7 +156,7 @@ std::shared_ptr<EVP_PKEY> shareKey(EVP_PKEY* key) { return std::shared_ptr<EVP_P
 
 }  // namespace
 
-HCRYPTKEY newSessionKey(std::vector<BYTE> secret, ALG_ID alg, DWORD flags) {
+HCRYPTKEY newSessionKey(SecretBytes secret, ALG_ID alg, DWORD flags) {
     auto* k = new Key;
     k->alg = alg;
     k->secret = std::move(secret);
@@ -190,13 +189,12 @@ namespace {
 bool importOnToken(Key& exchange, const std::vector<BYTE>& cipher, DWORD flags, HCRYPTKEY* key) {
     SetLastError(ERROR_SUCCESS);
     ossl::PKeyCtxPtr ctx(EVP_PKEY_CTX_new(exchange.pkey.get(), nullptr));
-    std::vector<BYTE> plain(cipher.size());
+    SecretBytes plain(cipher.size());
     size_t n = plain.size();
     bool ok = ctx && EVP_PKEY_decrypt_init(ctx.get()) == 1 &&
               EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1 &&
               EVP_PKEY_decrypt(ctx.get(), plain.data(), &n, cipher.data(), cipher.size()) == 1 && n == k3DesKey;
     if (!ok) {
-        cleanse(plain);
         // The token's own reason (gone, not logged in) stands; a bad record is bad data.
         DWORD error = GetLastError();
         if (error != static_cast<DWORD>(SCARD_E_NO_SMARTCARD) && error != static_cast<DWORD>(NTE_PERM) &&
@@ -229,7 +227,7 @@ bool importSimpleBlob(const BYTE* data, size_t size, Key& exchange, DWORD flags,
     // The padding is checked here, strictly: the format has no MAC, so a decryption that
     // "succeeds" with a made-up key (implicit rejection) would only hide a damaged record.
     ossl::PKeyCtxPtr ctx(EVP_PKEY_CTX_new(exchange.pkey.get(), nullptr));
-    std::vector<BYTE> plain(modulus);
+    SecretBytes plain(modulus);
     size_t n = modulus;
     bool ok = ctx && EVP_PKEY_decrypt_init(ctx.get()) == 1 &&
               EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_NO_PADDING) == 1 &&
@@ -239,9 +237,8 @@ bool importSimpleBlob(const BYTE* data, size_t size, Key& exchange, DWORD flags,
     if (ok) ok = plain[0] == 0 && plain[1] == 2;
     while (ok && zero < n && plain[zero] != 0) ++zero;
     ok = ok && zero >= 10 && zero < n && n - zero - 1 == k3DesKey;
-    std::vector<BYTE> secret;
+    SecretBytes secret;
     if (ok) secret.assign(plain.begin() + static_cast<ptrdiff_t>(zero + 1), plain.end());
-    cleanse(plain);
     if (!ok) {
         SetLastError(static_cast<DWORD>(NTE_BAD_DATA));
         return false;
@@ -299,7 +296,7 @@ BOOL WINAPI CryptGetHashParam(HCRYPTHASH hash, DWORD param, BYTE* data, DWORD* s
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::vector<BYTE> bytes;
+    orvik::SecretBytes bytes;
     if (param == HP_HASHVAL) {
         if (!orvik::crypt::finish(*h)) {
             SetLastError(static_cast<DWORD>(NTE_BAD_HASH_STATE));
@@ -331,7 +328,6 @@ BOOL WINAPI CryptGetHashParam(HCRYPTHASH hash, DWORD param, BYTE* data, DWORD* s
 BOOL WINAPI CryptDestroyHash(HCRYPTHASH hash) {
     auto* h = orvik::crypt::hashOf(hash);
     if (!h) return FALSE;
-    orvik::crypt::cleanse(h->value);
     h->magic = 0;
     delete h;
     return TRUE;
@@ -355,7 +351,7 @@ BOOL WINAPI CryptDeriveKey(HCRYPTPROV prov, ALG_ID alg, HCRYPTHASH hash, DWORD f
         SetLastError(static_cast<DWORD>(NTE_BAD_HASH_STATE));
         return FALSE;
     }
-    std::vector<BYTE> secret = orvik::crypt::deriveFrom(*h);
+    orvik::SecretBytes secret = orvik::crypt::deriveFrom(*h);
     orvik::crypt::setOddParity(secret);
     *key = orvik::crypt::newSessionKey(std::move(secret), CALG_3DES, flags & CRYPT_EXPORTABLE);
     return TRUE;
@@ -367,7 +363,7 @@ BOOL WINAPI CryptGenKey(HCRYPTPROV prov, ALG_ID alg, DWORD flags, HCRYPTKEY* key
         SetLastError(static_cast<DWORD>(key ? NTE_BAD_ALGID : ERROR_INVALID_PARAMETER));
         return FALSE;
     }
-    std::vector<BYTE> secret(orvik::crypt::k3DesKey);
+    orvik::SecretBytes secret(orvik::crypt::k3DesKey);
     if (RAND_bytes(secret.data(), static_cast<int>(secret.size())) != 1) {
         SetLastError(static_cast<DWORD>(NTE_FAIL));
         return FALSE;

@@ -31,7 +31,7 @@ int refIndex() {
 const TokenKeyRef* refOf(const RSA* rsa) { return static_cast<const TokenKeyRef*>(RSA_get_ex_data(rsa, refIndex())); }
 
 bool runOnToken(const RSA* rsa, bool decrypt, CK_MECHANISM_TYPE mechanism, const BYTE* in, size_t size,
-                std::vector<BYTE>& out) {
+                SecretBytes& out) {
     const TokenKeyRef* ref = refOf(rsa);
     if (!ref) return false;
     CK_OBJECT_HANDLE key = privateKeyObject(*ref);
@@ -40,13 +40,9 @@ bool runOnToken(const RSA* rsa, bool decrypt, CK_MECHANISM_TYPE mechanism, const
                    : ref->session->sign(key, mechanism, in, size, out);
 }
 
-int finish(std::vector<BYTE>& out, unsigned char* to, size_t capacity) {
-    if (out.size() > capacity) {
-        OPENSSL_cleanse(out.data(), out.size());
-        return -1;
-    }
+int finish(const SecretBytes& out, unsigned char* to, size_t capacity) {
+    if (out.size() > capacity) return -1;
     std::memcpy(to, out.data(), out.size());
-    OPENSSL_cleanse(out.data(), out.size());
     return static_cast<int>(out.size());
 }
 
@@ -55,7 +51,7 @@ int onToken(bool decrypt, int flen, const unsigned char* from, unsigned char* to
     CK_MECHANISM_TYPE mechanism = padding == RSA_PKCS1_PADDING ? CKM_RSA_PKCS
                                   : padding == RSA_NO_PADDING  ? CKM_RSA_X_509
                                                                : CK_UNAVAILABLE_INFORMATION;
-    std::vector<BYTE> out;
+    SecretBytes out;
     if (flen < 0 || mechanism == CK_UNAVAILABLE_INFORMATION ||
         !runOnToken(rsa, decrypt, mechanism, from, static_cast<size_t>(flen), out))
         return -1;
@@ -92,7 +88,7 @@ int signDigest(int type, const unsigned char* m, unsigned int length, unsigned c
         info.assign(der, der + n);
         OPENSSL_free(der);
     }
-    std::vector<BYTE> out;
+    SecretBytes out;
     if (!runOnToken(rsa, false, CKM_RSA_PKCS, info.data(), info.size(), out)) return 0;
     int n = finish(out, sig, static_cast<size_t>(RSA_size(rsa)));
     if (n < 0) return 0;
@@ -115,12 +111,12 @@ const RSA_METHOD* tokenMethod() {
 
 }  // namespace
 
-std::vector<BYTE> rsaNumber(const EVP_PKEY* key, const char* name) {
+SecretBytes rsaNumber(const EVP_PKEY* key, const char* name) {
     BIGNUM* bn = nullptr;
     if (!key || !EVP_PKEY_get_bn_param(key, name, &bn)) return {};
     // Private numbers pass through here too.
     Owned<BIGNUM, BN_clear_free> owned(bn);
-    std::vector<BYTE> out(static_cast<size_t>(BN_num_bytes(bn)));
+    SecretBytes out(static_cast<size_t>(BN_num_bytes(bn)));
     BN_bn2bin(bn, out.data());
     return out;
 }

@@ -25,7 +25,7 @@ ossl::PKeyPtr tokenPrivateKey(std::shared_ptr<TokenSession> session, std::vector
                               const std::vector<BYTE>& modulus, const std::vector<BYTE>& exponent);
 
 // A big-endian RSA number of a key (OSSL_PKEY_PARAM_RSA_N and friends); empty when it has none.
-std::vector<BYTE> rsaNumber(const EVP_PKEY* key, const char* name);
+SecretBytes rsaNumber(const EVP_PKEY* key, const char* name);
 
 // The token and id behind a key made by tokenPrivateKey, or null for any other key.
 const TokenKeyRef* tokenKeyOf(const EVP_PKEY* key);

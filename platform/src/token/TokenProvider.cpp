@@ -50,8 +50,10 @@ bool publicNumbers(TokenSession& s, const std::vector<BYTE>& id, CK_OBJECT_HANDL
         const unsigned char* p = value->data();
         ossl::X509Ptr x(d2i_X509(nullptr, &p, static_cast<long>(value->size())));
         EVP_PKEY* pub = x ? X509_get0_pubkey(x.get()) : nullptr;
-        n = rsaNumber(pub, OSSL_PKEY_PARAM_RSA_N);
-        e = rsaNumber(pub, OSSL_PKEY_PARAM_RSA_E);
+        const SecretBytes modulus = rsaNumber(pub, OSSL_PKEY_PARAM_RSA_N),
+                          exponent = rsaNumber(pub, OSSL_PKEY_PARAM_RSA_E);
+        n.assign(modulus.begin(), modulus.end());
+        e.assign(exponent.begin(), exponent.end());
         if (!n.empty() && !e.empty()) return true;
     }
     return false;
@@ -204,19 +206,13 @@ bool importPrivateKey(crypt::Provider& p, const BYTE* blob, size_t size, DWORD* 
     Template secret;
     for (size_t i = 0; i < 8; ++i) secret.push_back({types[i], rsaNumber(pkey.get(), names[i])});
     pkey.reset();
-    struct Cleanser {
-        Template& t;
-        ~Cleanser() {
-            for (auto& a : t) crypt::cleanse(a.value);
-        }
-    } cleanser{secret};
     for (const auto& a : secret)
         if (a.value.empty()) {
             SetLastError(static_cast<DWORD>(NTE_BAD_DATA));
             return false;
         }
-    const std::vector<BYTE>& n = secret[0].value;
-    const std::vector<BYTE>& e = secret[1].value;
+    const std::vector<BYTE> n(secret[0].value.begin(), secret[0].value.end());
+    const std::vector<BYTE> e(secret[1].value.begin(), secret[1].value.end());
     // The id most tools give a pair: the SHA-1 of its modulus.
     std::vector<BYTE> id(SHA_DIGEST_LENGTH);
     SHA1(n.data(), n.size(), id.data());
@@ -232,7 +228,6 @@ bool importPrivateKey(crypt::Provider& p, const BYTE* blob, size_t size, DWORD* 
                   Attribute::flag(CKA_UNWRAP, true),
                   Attribute::bytes(CKA_ID, id)};
     priv.insert(priv.end(), secret.begin(), secret.end());
-    Cleanser privCleanser{priv};
     Template pub{classOf(kPublicKey),
                  Attribute::of(CKA_KEY_TYPE, &kRsa, sizeof kRsa),
                  Attribute::flag(CKA_TOKEN, true),

@@ -31,7 +31,7 @@ std::vector<CK_ATTRIBUTE> raw(const Template& t) {
 
 Attribute Attribute::of(CK_ATTRIBUTE_TYPE type, const void* data, size_t size) {
     const auto* p = static_cast<const BYTE*>(data);
-    return {type, std::vector<BYTE>(p, p + size)};
+    return {type, SecretBytes(p, p + size)};
 }
 
 Attribute Attribute::ulong(CK_ATTRIBUTE_TYPE type, CK_ULONG value) { return of(type, &value, sizeof value); }
@@ -41,7 +41,11 @@ Attribute Attribute::flag(CK_ATTRIBUTE_TYPE type, bool value) {
     return of(type, &b, sizeof b);
 }
 
-Attribute Attribute::bytes(CK_ATTRIBUTE_TYPE type, const std::vector<BYTE>& value) { return {type, value}; }
+Attribute Attribute::bytes(CK_ATTRIBUTE_TYPE type, const std::vector<BYTE>& value) {
+    return of(type, value.data(), value.size());
+}
+
+Attribute Attribute::bytes(CK_ATTRIBUTE_TYPE type, const SecretBytes& value) { return {type, value}; }
 
 Attribute Attribute::text(CK_ATTRIBUTE_TYPE type, const std::string& value) {
     return of(type, value.data(), value.size());
@@ -248,7 +252,7 @@ bool TokenSession::contextPin(CK_OBJECT_HANDLE key, std::string& pin, bool& need
 }
 
 bool TokenSession::run(bool decrypting, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism, const BYTE* in, size_t size,
-                       std::vector<BYTE>& out) {
+                       SecretBytes& out) {
     // Keys that want their PIN for every use (CKA_ALWAYS_AUTHENTICATE) get it right after Init.
     std::string pin;
     bool perUse = false;
@@ -267,13 +271,12 @@ bool TokenSession::run(bool decrypting, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE 
                               static_cast<CK_ULONG>(pin.size()));
         if (rv != CKR_OK) {
             // Ends the operation that was started.
-            std::vector<BYTE> ignored(1024);
+            SecretBytes ignored(1024);
             CK_ULONG n = static_cast<CK_ULONG>(ignored.size());
             if (decrypting)
                 module_->C_Decrypt(session_, const_cast<BYTE*>(in), static_cast<CK_ULONG>(size), ignored.data(), &n);
             else
                 module_->C_Sign(session_, const_cast<BYTE*>(in), static_cast<CK_ULONG>(size), ignored.data(), &n);
-            OPENSSL_cleanse(ignored.data(), ignored.size());
             return failed(rv);
         }
     }
@@ -287,7 +290,6 @@ bool TokenSession::run(bool decrypting, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE 
     out.assign(n, 0);
     rv = call(out.data(), &n);
     if (rv != CKR_OK) {
-        OPENSSL_cleanse(out.data(), out.size());
         out.clear();
         return failed(rv);
     }
@@ -296,12 +298,12 @@ bool TokenSession::run(bool decrypting, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE 
 }
 
 bool TokenSession::decrypt(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism, const BYTE* in, size_t size,
-                           std::vector<BYTE>& out) {
+                           SecretBytes& out) {
     return run(true, key, mechanism, in, size, out);
 }
 
 bool TokenSession::sign(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism, const BYTE* in, size_t size,
-                        std::vector<BYTE>& out) {
+                        SecretBytes& out) {
     return run(false, key, mechanism, in, size, out);
 }
 

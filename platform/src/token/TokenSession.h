@@ -9,18 +9,20 @@
 #include <string>
 #include <vector>
 
+#include <orvik/Secret.h>
 #include <windef.h>
 
 namespace orvik::token {
 
 struct Attribute {
     CK_ATTRIBUTE_TYPE type;
-    std::vector<BYTE> value;
+    SecretBytes value;  // templates carry a key's private numbers on import
 
     static Attribute of(CK_ATTRIBUTE_TYPE type, const void* data, size_t size);
     static Attribute ulong(CK_ATTRIBUTE_TYPE type, CK_ULONG value);
     static Attribute flag(CK_ATTRIBUTE_TYPE type, bool value);
     static Attribute bytes(CK_ATTRIBUTE_TYPE type, const std::vector<BYTE>& value);
+    static Attribute bytes(CK_ATTRIBUTE_TYPE type, const SecretBytes& value);
     static Attribute text(CK_ATTRIBUTE_TYPE type, const std::string& value);
 };
 using Template = std::vector<Attribute>;
@@ -60,9 +62,8 @@ public:
     bool create(const Template& attributes, CK_OBJECT_HANDLE* object);
     bool destroy(CK_OBJECT_HANDLE object);
     bool setAttribute(CK_OBJECT_HANDLE object, const Attribute& value);
-    bool decrypt(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism, const BYTE* in, size_t size,
-                 std::vector<BYTE>& out);
-    bool sign(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism, const BYTE* in, size_t size, std::vector<BYTE>& out);
+    bool decrypt(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism, const BYTE* in, size_t size, SecretBytes& out);
+    bool sign(CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism, const BYTE* in, size_t size, SecretBytes& out);
 
 private:
     // Sets the last error for a module result; always false.
@@ -71,7 +72,7 @@ private:
     // The PIN a key that wants one for every use needs; `needed` false for any other key.
     bool contextPin(CK_OBJECT_HANDLE key, std::string& pin, bool& needed);
     bool run(bool decrypting, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism, const BYTE* in, size_t size,
-             std::vector<BYTE>& out);
+             SecretBytes& out);
     bool closed() const { return session_ == CK_INVALID_HANDLE; }
 
     std::mutex lock_;  // a session serves one call at a time
