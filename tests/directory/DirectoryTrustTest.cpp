@@ -47,8 +47,7 @@ const IssuedCert& strangerCa() {
 }
 
 // The directory server's certificate: its address as the common name, as directories have it.
-IssuedCert serverCert(const CertSpec& spec, const IssuedCert* issuer = nullptr) {
-    CertSpec s = spec;
+IssuedCert serverCert(CertSpec s, const IssuedCert* issuer = nullptr) {
     if (s.cn.empty()) s.cn = "127.0.0.1";
     s.keyUsage = 0xA0;
     return issuer ? TestPki::instance().issue(s, *issuer) : TestPki::instance().issue(s);
