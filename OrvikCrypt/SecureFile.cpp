@@ -238,7 +238,9 @@ bool CSecureFile::ReadHeader(const std::string& path, Header& out) {
         r.serial = getText(record.data() + kRecordSerial, kRecordThumb - kRecordSerial);
         r.thumbprint = getText(record.data() + kRecordThumb, kRecordBlobLength - kRecordThumb);
         r.blobLength = get32(record.data() + kRecordBlobLength);
-        r.blob.assign(record.begin() + kRecordBlob, record.end());
+        r.blobAt = at + static_cast<int64_t>(kRecordBlob);
+        // A hostile file could name recipients until memory runs out.
+        if (out.records.size() == kMaxRecords) return false;
         out.records.push_back(std::move(r));
         at += static_cast<int64_t>(kRecord);
     }
@@ -338,6 +340,8 @@ CSecureFile::Result CSecureFile::Decrypt(const std::string& source, const std::s
     if (flag == '1' && password.empty()) return step("口令错误！");
 
     const Record& r = header.records[record];
+    std::vector<unsigned char> blob(kBlobField);
+    if (!in.seek(r.blobAt) || !in.read(blob.data(), blob.size())) return step("加密文件损坏!");
     CMyCertStore my;
     my.OpenCertStore();
     std::string thumb = r.thumbprint;
@@ -358,7 +362,7 @@ CSecureFile::Result CSecureFile::Decrypt(const std::string& source, const std::s
     CryptGetKeyParam(exchange, KP_KEYLEN, reinterpret_cast<BYTE*>(&bits), &bitsSize, 0);
     HCRYPTKEY session = 0;
     if (r.blobLength < 12 || r.blobLength > kBlobField || r.blobLength - 12 != (bits + 7) / 8 ||
-        !CryptImportKey(keys.prov, r.blob.data(), r.blobLength, exchange, CRYPT_EXPORTABLE, &session))
+        !CryptImportKey(keys.prov, blob.data(), r.blobLength, exchange, CRYPT_EXPORTABLE, &session))
         return step("解密加密的对称密钥失败！");
     keys.keep(session);
     if (!password.empty()) {

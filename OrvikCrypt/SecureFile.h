@@ -35,10 +35,12 @@ public:
         std::string message;  // the text the user is shown; empty for success and cancel
     };
 
+    static constexpr size_t kMaxRecords = 10000;
+
     struct Record {
         std::string displayName, subject, serial, thumbprint;  // UTF-8
         uint32_t blobLength = 0;
-        std::vector<unsigned char> blob;  // the stored field, 512 bytes
+        int64_t blobAt = 0;  // where the stored key field (512 bytes) lies in the file; read when used
     };
 
     struct Header {
@@ -52,7 +54,8 @@ public:
         int64_t payloadOffset = 0;
     };
 
-    // The tag, and for version 2 the header and records. False when the file cannot be read.
+    // The tag, and for version 2 the header and records. False when the file cannot be read, or
+    // holds more recipient records than any file written for people does (kMaxRecords).
     static bool ReadHeader(const std::string& path, Header& out);
 
     // Encrypts `source` into `target` (a temporary file in the target's folder that replaces it

@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CSecureFile::Header header;
     if (CSecureFile::ReadHeader(orvik::fuzz::asFile(data, size, "input.ovk"), header)) {
-        for (const auto& r : header.records) (void)r.blob.size();
+        for (const auto& r : header.records) (void)r.blobAt;
     }
     if (size > static_cast<size_t>(INT32_MAX)) return 0;
     COrvikEncFile file;

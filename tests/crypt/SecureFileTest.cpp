@@ -326,6 +326,12 @@ TEST(SecureFile, DamagedFilesGiveTheirCodeAndLeaveTheTargetAlone) {
         EXPECT_EQ(readFile(dir.file("target")), "keep me") << row.what;
         EXPECT_EQ(filesIn(dir.path()), 4u) << row.what << ": no temporary file left";
     }
+    // Recipient records without end are refused, not kept until memory runs out.
+    std::string many = good.substr(0, 664);
+    for (size_t i = 0; i <= CSecureFile::kMaxRecords; ++i) many += good.substr(664, 1688);
+    writeFile(dir.file("bad.ovk"), many + good.substr(664 + 1688));
+    CSecureFile::Header crowded;
+    EXPECT_FALSE(CSecureFile::ReadHeader(dir.file("bad.ovk"), crowded));
     // An extension that would name another folder, hide a control character or lack its dot is
     // dropped; a plain one is kept.
     for (std::string ext : {std::string("/x"), std::string("/../x"), std::string(".."), std::string(".a\nb"),
