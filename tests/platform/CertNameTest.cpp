@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <openssl/objects.h>
+#include <openssl/x509.h>
 #include <windows.h>
 
 #include "support/CertHandles.h"
@@ -46,6 +48,55 @@ std::string nameString(PCCERT_CONTEXT ctx, DWORD type, DWORD flags = 0) {
     EXPECT_EQ(out.back(), '\0');
     out.pop_back();
     return out;
+}
+
+// One attribute of a name built byte for byte, for string types the test PKI does not write.
+struct Entry {
+    const char* oid;
+    int type;  // V_ASN1_...
+    std::string bytes;
+    int set = 0;  // 0 starts a new RDN, -1 joins the previous one
+};
+
+std::string textOfDer(std::string der, DWORD type = CERT_X500_NAME_STR) {
+    CERT_NAME_BLOB blob{static_cast<DWORD>(der.size()), reinterpret_cast<BYTE*>(der.data())};
+    DWORD need = CertNameToStrA(X509_ASN_ENCODING, &blob, type, nullptr, 0);
+    std::string out(need, '\x7f');
+    EXPECT_EQ(CertNameToStrA(X509_ASN_ENCODING, &blob, type, out.data(), need), need);
+    out.pop_back();
+    return out;
+}
+
+// CertNameToStrA's text for a Name encoded by OpenSSL from the given entries.
+std::string textOf(const std::vector<Entry>& entries, DWORD type = CERT_X500_NAME_STR) {
+    std::unique_ptr<X509_NAME, decltype(&X509_NAME_free)> name(X509_NAME_new(), X509_NAME_free);
+    for (const Entry& e : entries) {
+        std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> obj(OBJ_txt2obj(e.oid, 1), ASN1_OBJECT_free);
+        EXPECT_TRUE(obj) << e.oid;
+        EXPECT_EQ(X509_NAME_add_entry_by_OBJ(name.get(), obj.get(), e.type,
+                                             reinterpret_cast<const unsigned char*>(e.bytes.data()),
+                                             static_cast<int>(e.bytes.size()), -1, e.set),
+                  1)
+            << e.oid;
+    }
+    unsigned char* der = nullptr;
+    int len = i2d_X509_NAME(name.get(), &der);
+    EXPECT_GT(len, 0);
+    std::string bytes(reinterpret_cast<const char*>(der), len > 0 ? static_cast<size_t>(len) : 0);
+    OPENSSL_free(der);
+    return textOfDer(bytes, type);
+}
+
+// A short DER element (content under 128 bytes), for values OpenSSL will not put in a name.
+std::string tlv(uint8_t tag, const std::string& content) {
+    return std::string{static_cast<char>(tag), static_cast<char>(content.size())} + content;
+}
+
+// A Name of one attribute per RDN, each given as OID bytes and the encoded value.
+std::string derName(const std::vector<std::pair<std::string, std::string>>& attrs) {
+    std::string rdns;
+    for (const auto& [oid, value] : attrs) rdns += tlv(0x31, tlv(0x30, tlv(0x06, oid) + value));
+    return tlv(0x30, rdns);
 }
 
 }  // namespace
@@ -196,4 +247,63 @@ TEST(CertName, IssuerFlagNamesTheIssuerAndNoNameGivesAnEmptyText) {
     EXPECT_STREQ(buf, "");
     EXPECT_EQ(CertGetNameStringA(nameless.get(), CERT_NAME_EMAIL_TYPE, 0, nullptr, nullptr, 0), 1u);
     EXPECT_EQ(CertNameToStrA(X509_ASN_ENCODING, &nameless->pCertInfo->Subject, CERT_X500_NAME_STR, nullptr, 0), 1u);
+}
+
+TEST(CertName, TeletexValuesReadAsUtf8WhenTheyAreElseAsLatin1) {
+    struct Row {
+        std::string bytes;
+        const char* expected;
+        const char* what;
+    };
+    const Row rows[] = {
+        {"上海数字出版社", "O=上海数字出版社", "valid UTF-8, as some authorities write it"},
+        {"M\xFCller & S\xF6hne", "O=Müller & Söhne", "Latin-1 bytes that are no UTF-8"},
+        {"Caf\xC3\xA9 \xE9", "O=CafÃ© é", "one bad byte makes the whole value Latin-1"},
+        {"\xC0\xAF", "O=À¯", "an overlong form is no UTF-8"},
+        {"\xED\xA0\x80", "O=í\xC2\xA0\xC2\x80", "nor is an encoded surrogate"},
+        {"\xF4\x90\x80\x80", "O=ô\xC2\x90\xC2\x80\xC2\x80", "nor a code point past U+10FFFF"},
+        {"ab\xE4\xB8", "O=abä¸", "a sequence cut short at the end"},
+        {"plain", "O=plain", "ASCII reads the same either way"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(textOf({{"2.5.4.10", V_ASN1_T61STRING, row.bytes}}), row.expected) << row.what;
+    EXPECT_EQ(textOf({{"2.5.4.3", V_ASN1_T61STRING, "a,\xE9"}}), "CN=\"a,é\"") << "quoted like any text";
+}
+
+TEST(CertName, EveryKeyWindowsKnowsIsWrittenAndOnlyTheRestAsOid) {
+    struct Row {
+        const char* oid;
+        int type;
+        const char* expected;
+    };
+    const Row rows[] = {
+        {"2.5.4.13", V_ASN1_UTF8STRING, "Description=x"},
+        {"2.5.4.17", V_ASN1_UTF8STRING, "PostalCode=x"},
+        {"2.5.4.18", V_ASN1_UTF8STRING, "POBox=x"},
+        {"2.5.4.20", V_ASN1_PRINTABLESTRING, "Phone=x"},
+        {"2.5.4.24", V_ASN1_NUMERICSTRING, "X21Address=x"},
+        {"2.5.4.46", V_ASN1_PRINTABLESTRING, "dnQualifier=x"},
+        {"2.5.4.5", V_ASN1_PRINTABLESTRING, "SERIALNUMBER=x"},
+        {"2.5.4.15", V_ASN1_UTF8STRING, "OID.2.5.4.15=x"},
+        {"2.5.4.65", V_ASN1_UTF8STRING, "OID.2.5.4.65=x"},
+        {"0.9.2342.19200300.100.1.1", V_ASN1_UTF8STRING, "OID.0.9.2342.19200300.100.1.1=x"},
+    };
+    for (const Row& row : rows) EXPECT_EQ(textOf({{row.oid, row.type, "x"}}), row.expected) << row.oid;
+    EXPECT_EQ(textOf({{"2.5.4.17", V_ASN1_UTF8STRING, "100080"}}, CERT_OID_NAME_STR), "2.5.4.17=100080")
+        << "keys only with CERT_X500_NAME_STR";
+}
+
+TEST(CertName, ValuesThatAreNoStringsAreHexAndNeverQuoted) {
+    const std::string other("\x2A\x03\x04", 3);  // 1.2.3.4
+    const std::string cn("\x55\x04\x03", 3);     // 2.5.4.3
+    EXPECT_EQ(textOfDer(derName({{other, tlv(0x04, "\x01\xAB,")}})), "OID.1.2.3.4=#040301AB2C");
+    EXPECT_EQ(textOfDer(derName({{cn, tlv(0x02, "\x05")}})), "CN=#020105") << "an INTEGER under a known key";
+    EXPECT_EQ(textOfDer(derName({{other, tlv(0x04, "")}, {cn, tlv(0x0C, "#0400")}})), "OID.1.2.3.4=#0400, CN=\"#0400\"")
+        << "a text that merely looks like hex is still quoted";
+    EXPECT_EQ(textOfDer(derName({{other, tlv(0x30, tlv(0x01, std::string(1, '\xFF')))}}), CERT_SIMPLE_NAME_STR),
+              "#30030101FF")
+        << "a structured value, without its key";
+    EXPECT_EQ(textOf({{"2.5.4.3", V_ASN1_UTF8STRING, "Bob"}, {"2.5.4.10", V_ASN1_UTF8STRING, "a+b", -1}}),
+              "CN=Bob + O=\"a+b\"")
+        << "text in a multi-valued RDN keeps its quotes";
 }

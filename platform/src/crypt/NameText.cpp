@@ -30,6 +30,12 @@ const Key kKeys[] = {
     {"2.5.4.4", "SN"},
     {"0.9.2342.19200300.100.1.25", "DC"},
     {"2.5.4.5", "SERIALNUMBER"},
+    {"2.5.4.13", "Description"},
+    {"2.5.4.17", "PostalCode"},
+    {"2.5.4.18", "POBox"},
+    {"2.5.4.20", "Phone"},
+    {"2.5.4.24", "X21Address"},
+    {"2.5.4.46", "dnQualifier"},
 };
 
 std::string keyOf(const std::string& oid) {
@@ -51,7 +57,32 @@ std::string latin1ToUtf8(const uint8_t* p, size_t n) {
     return out;
 }
 
-std::string valueText(const der::Tlv& v) {
+// Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
+bool isUtf8(const uint8_t* p, size_t n) {
+    for (size_t i = 0; i < n;) {
+        uint8_t c = p[i];
+        size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        if (len == 0 || i + len > n) return false;
+        char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+        for (size_t k = 1; k < len; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+            cp = cp << 6 | (p[i + k] & 0x3F);
+        }
+        static const char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += len;
+    }
+    return true;
+}
+
+// Teletex values are in practice UTF-8 or Latin-1; Windows tries UTF-8 first.
+std::string t61Text(const uint8_t* p, size_t n) {
+    if (isUtf8(p, n)) return std::string(reinterpret_cast<const char*>(p), n);
+    return latin1ToUtf8(p, n);
+}
+
+std::string valueText(const der::Tlv& v, bool& isText) {
+    isText = true;
     switch (v.tag) {
     case der::Utf8String:
     case der::PrintableString:
@@ -59,7 +90,7 @@ std::string valueText(const der::Tlv& v) {
     case 0x12:  // NumericString
     case 0x1A:  // VisibleString
         return std::string(reinterpret_cast<const char*>(v.value), v.length);
-    case der::T61String: return latin1ToUtf8(v.value, v.length);
+    case der::T61String: return t61Text(v.value, v.length);
     case der::BmpString: {
         std::u16string wide;
         for (size_t i = 0; i + 1 < v.length; i += 2)
@@ -82,6 +113,7 @@ std::string valueText(const der::Tlv& v) {
         return utf16ToUtf8(wide);
     }
     default: {
+        isText = false;
         std::string out = "#";
         char hex[4];
         for (size_t i = 0; i < v.size(); ++i) {
@@ -126,7 +158,9 @@ bool parseName(const BYTE* data, size_t size, std::vector<NameRdn>& out) {
             der::Reader parts(atv);
             der::Tlv oid, value;
             if (atv.tag != der::Sequence || !parts.nextIf(der::Oid, oid) || !parts.next(value)) return false;
-            rdn.push_back({der::oidText(oid), valueText(value)});
+            NameAttribute attr{der::oidText(oid), {}, true};
+            attr.value = valueText(value, attr.text);
+            rdn.push_back(std::move(attr));
         }
         if (!atvs.atEnd()) return false;
         out.push_back(std::move(rdn));
@@ -147,7 +181,7 @@ std::string nameToString(const std::vector<NameRdn>& name, DWORD strType) {
             if (i) out += plus;
             if (type == CERT_X500_NAME_STR) out += keyOf(rdn[i].oid) + "=";
             if (type == CERT_OID_NAME_STR) out += rdn[i].oid + "=";
-            out += noQuoting ? rdn[i].value : quoted(rdn[i].value);
+            out += noQuoting || !rdn[i].text ? rdn[i].value : quoted(rdn[i].value);
         }
     };
     bool first = true;

@@ -13,6 +13,7 @@ namespace orvik::crypt {
 struct NameAttribute {
     std::string oid;
     std::string value;  // UTF-8; "#" and hex of the encoding for values that are not text
+    bool text = true;   // false for the "#" form, which is never quoted
 };
 using NameRdn = std::vector<NameAttribute>;
 
