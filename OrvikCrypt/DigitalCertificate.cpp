@@ -304,12 +304,15 @@ std::unique_ptr<CDigitalCertificate> CDigitalCertificate::FromFileBytes(const st
 
 int CDigitalCertificate::isLocalTimeValid() {
     if (!certificate) return 0;
-    std::string from, to, now;
-    SYSTEMTIME local{};
-    GetLocalTime(&local);
-    if (GetCertInfo("ValidFromDate", from) || GetCertInfo("ValidToDate", to) || SysTimeToStr(local, now)) return 0;
-    // The fixed-width text sorts as the time does.
-    return from < now && now < to ? 1 : 0;
+    // Times, not their local texts: 9999-12-31 23:59:59Z reads "10000-..." east of UTC.
+    SYSTEMTIME utc{};
+    FILETIME now{};
+    GetSystemTime(&utc);
+    utc.wMilliseconds = 0;  // whole seconds, as the certificate's times
+    if (!SystemTimeToFileTime(&utc, &now)) return 0;
+    auto ticks = [](const FILETIME& t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; };
+    const CERT_INFO* info = certificate->pCertInfo;
+    return ticks(info->NotBefore) < ticks(now) && ticks(now) < ticks(info->NotAfter) ? 1 : 0;
 }
 
 int CDigitalCertificate::SignMessage(CBBuffer& content, CBBuffer& signature) {

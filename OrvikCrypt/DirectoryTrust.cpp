@@ -11,6 +11,7 @@
 #include <sstream>
 #include <vector>
 
+#include <orvik/AsnTime.h>
 #include <wincrypt.h>
 
 #include "OpenSslPtr.h"
@@ -39,13 +40,14 @@ std::vector<X509Ptr> storeCertificates(const char* name) {
     return out;
 }
 
-// Inside its dates now; `expired` is set when it is past its end.
+// Inside its dates now; `expired` is set when it is past its end. An unreadable end counts as past.
 bool insideDates(X509* x, bool& expired) {
-    if (X509_cmp_current_time(X509_get0_notAfter(x)) <= 0) {
+    long long toEnd = 0, toStart = 0;
+    if (!orvik::secondsFromNow(X509_get0_notAfter(x), toEnd) || toEnd <= 0) {
         expired = true;
         return false;
     }
-    return X509_cmp_current_time(X509_get0_notBefore(x)) < 0;
+    return orvik::secondsFromNow(X509_get0_notBefore(x), toStart) && toStart < 0;
 }
 
 std::string systemBundlePath() {

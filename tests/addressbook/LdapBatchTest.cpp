@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -187,6 +188,47 @@ TEST_F(Batch, TheWholeBatchUsesOneBoundConnection) {
     };
     EXPECT_EQ(count(" BIND "), 1u) << slapd.log();
     EXPECT_EQ(count(" SRCH "), 10u) << slapd.log();
+}
+
+// Certificates whose times carry offsets, lack seconds or never end, east of UTC where the end of
+// 9999 reads as the year 10000: chosen automatically, and counted valid by the next run.
+TEST_F(Batch, RealWorldTimeFormsCountAsValidInUtcPlus8) {
+    struct Zone {
+        std::string saved;
+        bool had = false;
+        Zone() {
+            const char* old = std::getenv("TZ");
+            had = old != nullptr;
+            saved = old ? old : "";
+            setenv("TZ", "Asia/Shanghai", 1);
+            tzset();
+        }
+        ~Zone() {
+            if (had)
+                setenv("TZ", saved.c_str(), 1);
+            else
+                unsetenv("TZ");
+            tzset();
+        }
+    } zone;
+    using Text = orvik::test::CertSpec::TimeText;
+    auto& pki = TestPki::instance();
+    std::vector<DirectoryEntry> entries;
+    for (int i = 0; i < 2; ++i) {
+        DirectoryEntry e{.cn = "联系人" + std::to_string(i), .mail = addressOf(i)};
+        orvik::test::CertSpec wanted{.cn = e.cn, .email = e.mail, .keyUsage = 0x30};
+        wanted.notBeforeText = Text{false, "2501010000-0800"};
+        wanted.notAfterText = i == 0 ? Text{true, "99991231235959Z"} : Text{false, "4912312359+0800"};
+        e.certificates = {pki.issue(wanted).der};
+        entries.push_back(std::move(e));
+    }
+    Slapd slapd({.defaultSearchBase = true, .entries = entries});
+    pointAt(slapd);
+    addContacts(2);
+    Run first = run(true);
+    EXPECT_EQ(first.candidates, 2u);
+    EXPECT_EQ(first.applied, 2);
+    EXPECT_EQ(run(true).candidates, 0u);
 }
 
 TEST_F(Batch, WithoutAutomaticChoiceNothingIsAssigned) {

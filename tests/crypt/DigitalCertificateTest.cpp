@@ -2,7 +2,7 @@
 #include <sys/resource.h>
 
 #include <csignal>
-
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -201,6 +201,35 @@ TEST(DigitalCertificate, LocalTimeValidityIsStrict) {
     // The exact second of the end is no longer valid.
     time_t now = time(nullptr);
     EXPECT_EQ(fromDer(pki.issue({.cn = "end", .notBefore = now - 100, .notAfter = now}).der).isLocalTimeValid(), 0);
+}
+
+// Validity is decided on instants: east of UTC "never expires" reads "10000-..." locally, and an
+// offset time shows as the local time of its instant.
+TEST(DigitalCertificate, ValidityComparesTimesNotLocalTexts) {
+    auto& pki = TestPki::instance();
+    const char* old = std::getenv("TZ");
+    const std::string saved = old ? old : "";
+    setenv("TZ", "Asia/Shanghai", 1);
+    tzset();
+    CertSpec never{.cn = "never expires"};
+    never.notBeforeText = CertSpec::TimeText{false, "2601151230-0800"};
+    never.notAfterText = CertSpec::TimeText{true, "99991231235959Z"};
+    CDigitalCertificate forever = fromDer(pki.issue(never).der);
+    EXPECT_EQ(forever.isLocalTimeValid(), time(nullptr) > 1768509000 ? 1 : 0);  // from 2026-01-15 20:30:00Z
+    EXPECT_EQ(info(forever, "ValidFromDate"), "2026-01-16 04:30:00");
+    EXPECT_EQ(info(forever, "ValidToDate"), "10000-01-01 07:59:59");
+    CertSpec gone{.cn = "expired"};
+    gone.notBeforeText = CertSpec::TimeText{false, "0001010000+0800"};
+    gone.notAfterText = CertSpec::TimeText{false, "100101000000+1400"};
+    CDigitalCertificate expired = fromDer(pki.issue(gone).der);
+    EXPECT_EQ(expired.isLocalTimeValid(), 0);
+    EXPECT_EQ(info(expired, "ValidFromDate"), "2000-01-01 00:00:00");
+    EXPECT_EQ(info(expired, "ValidToDate"), "2009-12-31 18:00:00");
+    if (old)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
 }
 
 TEST(DigitalCertificate, ExportDerFileWritesWholeOrNothing) {

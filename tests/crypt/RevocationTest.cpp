@@ -63,6 +63,17 @@ TEST(Revocation, RevokedOnlineStaysRevokedFromTheCache) {
     EXPECT_EQ(check(revoked, true, state), 9) << "a current cached list needs no server";
 }
 
+TEST(Revocation, AListWhoseTimesCarryAnOffsetIsCurrentUntilItsNextUpdate) {
+    RevocationSetup s;
+    IssuedCert revoked = s.user("/offset.crl");
+    s.server.set("/offset.crl", s.pki.crl(s.pki.ca(), {revoked}, 7 * 86400, nullptr, true));
+    std::string state;
+    EXPECT_EQ(check(revoked, true, state), 9);
+    IssuedCert late = s.user("/offset-late.crl");
+    s.server.set("/offset-late.crl", s.pki.crl(s.pki.ca(), {late}, -120, nullptr, true));
+    EXPECT_EQ(check(late, true, state), 10) << "past its next update";
+}
+
 TEST(Revocation, CacheOnlyNeverTouchesTheNetwork) {
     RevocationSetup s;
     IssuedCert user = s.user("/ca.crl");

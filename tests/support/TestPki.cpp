@@ -258,6 +258,12 @@ void setTime(ASN1_TIME* time, const std::optional<time_t>& at, long offset) {
     check(at ? ASN1_TIME_set(time, *at) != nullptr : X509_gmtime_adj(time, offset) != nullptr, "validity");
 }
 
+void setTimeText(X509* x, bool notBefore, const CertSpec::TimeText& wanted) {
+    TimePtr time(check(wanted.generalized ? ASN1_GENERALIZEDTIME_new() : ASN1_UTCTIME_new(), "time"));
+    check(ASN1_STRING_set(time.get(), wanted.text.data(), static_cast<int>(wanted.text.size())), "time text");
+    check(notBefore ? X509_set1_notBefore(x, time.get()) : X509_set1_notAfter(x, time.get()), "validity");
+}
+
 void addExtension(X509* x, int nid, void* value, bool critical) {
     check(X509_add1_ext_i2d(x, nid, value, critical ? 1 : 0, X509V3_ADD_DEFAULT), "extension");
 }
@@ -359,6 +365,8 @@ IssuedCert TestPki::make(const CertSpec& wanted, const IssuedCert* issuer, std::
     check(X509_set_issuer_name(x.get(), issuer ? X509_get_subject_name(issuer->x509()) : subject.get()), "issuer");
     setTime(X509_getm_notBefore(x.get()), wanted.notBefore, wanted.notBeforeOffset);
     setTime(X509_getm_notAfter(x.get()), wanted.notAfter, wanted.notAfterOffset);
+    if (wanted.notBeforeText) setTimeText(x.get(), true, *wanted.notBeforeText);
+    if (wanted.notAfterText) setTimeText(x.get(), false, *wanted.notAfterText);
     check(X509_set_pubkey(x.get(), key.get()), "public key");
     addExtensions(x.get(), wanted, issuer ? issuer->x509() : nullptr);
     EVP_PKEY* signer = issuer ? issuer->key() : key.get();
@@ -397,15 +405,33 @@ IssuedCert TestPki::issue(const CertSpec& wanted, const IssuedCert& issuer) {
 
 IssuedCert TestPki::selfSigned(const CertSpec& wanted) { return make(wanted, nullptr, keyPool().take(wanted.bits)); }
 
+namespace {
+
+// "YYMMDDhhmm+0800" for `t`.
+TimePtr chinaTime(time_t t) {
+    t += 8 * 3600;
+    struct tm parts {};
+    gmtime_r(&t, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%y%m%d%H%M+0800", &parts);
+    TimePtr time(check(ASN1_UTCTIME_new(), "time"));
+    check(ASN1_STRING_set(time.get(), text, -1), "time text");
+    return time;
+}
+
+}  // namespace
+
 std::string TestPki::crl(const IssuedCert& issuer, const std::vector<IssuedCert>& revoked, long nextUpdateOffset,
-                         const IssuedCert* signer) {
+                         const IssuedCert* signer, bool offsetTimes) {
     ERR_clear_error();
     CrlPtr crl(check(X509_CRL_new(), "CRL"));
     check(X509_CRL_set_version(crl.get(), X509_CRL_VERSION_2), "CRL version");
     check(X509_CRL_set_issuer_name(crl.get(), X509_get_subject_name(issuer.x509())), "CRL issuer");
     time_t now = time(nullptr);
-    TimePtr thisUpdate(check(ASN1_TIME_adj(nullptr, now, 0, -3600), "thisUpdate"));
-    TimePtr nextUpdate(check(ASN1_TIME_adj(nullptr, now, 0, nextUpdateOffset), "nextUpdate"));
+    TimePtr thisUpdate(offsetTimes ? chinaTime(now - 3600)
+                                   : TimePtr(check(ASN1_TIME_adj(nullptr, now, 0, -3600), "thisUpdate")));
+    TimePtr nextUpdate(offsetTimes ? chinaTime(now + nextUpdateOffset)
+                                   : TimePtr(check(ASN1_TIME_adj(nullptr, now, 0, nextUpdateOffset), "nextUpdate")));
     check(X509_CRL_set1_lastUpdate(crl.get(), thisUpdate.get()), "thisUpdate");
     check(X509_CRL_set1_nextUpdate(crl.get(), nextUpdate.get()), "nextUpdate");
     for (const IssuedCert& cert : revoked) {

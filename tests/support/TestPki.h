@@ -38,6 +38,12 @@ struct CertSpec {
     long notBeforeOffset = -86400;  // seconds from now
     long notAfterOffset = 365L * 86400;
     std::optional<time_t> notBefore{}, notAfter{};  // absolute; override the offsets
+    // Verbatim time texts, any form ("5001010000-0800"); override both of the above.
+    struct TimeText {
+        bool generalized = false;  // GeneralizedTime, else UTCTime
+        std::string text{};
+    };
+    std::optional<TimeText> notBeforeText{}, notAfterText{};
     std::string serialHex{};  // content octets of the serial INTEGER; empty: 16 random bytes, top bit clear
     size_t padToBytes = 0;    // grow the DER to at least this size with a private filler extension
     int bits = 2048;
@@ -74,8 +80,10 @@ public:
 
     // A DER CRL in issuer's name listing revoked; thisUpdate now - 1 h, nextUpdate now + nextUpdateOffset.
     // Signed with signer's key when given (a foreign key), else with issuer's.
+    // With `offsetTimes` both times are UTCTime as some authorities write them: in UTC+8, with the
+    // offset and without seconds.
     std::string crl(const IssuedCert& issuer, const std::vector<IssuedCert>& revoked, long nextUpdateOffset = 7 * 86400,
-                    const IssuedCert* signer = nullptr);
+                    const IssuedCert* signer = nullptr, bool offsetTimes = false);
 
     static void save(const std::string& path, const std::string& bytes);  // throws when it cannot write
     // A PKCS #12 file of the certificate and its key, as Windows writes one (3DES, SHA-1 MAC).

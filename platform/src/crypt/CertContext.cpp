@@ -17,7 +17,9 @@ namespace orvik::crypt {
 namespace {
 
 void toFileTime(int64_t unixSeconds, FILETIME& ft) {
-    uint64_t ticks = static_cast<uint64_t>(unixSeconds + 11644473600LL) * 10000000ULL;
+    // A GeneralizedTime may name a year before FILETIME begins (1601): it starts there.
+    const int64_t since1601 = unixSeconds + 11644473600LL;
+    uint64_t ticks = since1601 > 0 ? static_cast<uint64_t>(since1601) * 10000000ULL : 0;
     ft.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFF);
     ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
 }

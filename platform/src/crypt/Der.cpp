@@ -139,32 +139,51 @@ int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
 }  // namespace
 
 bool parseTime(const Tlv& time, int64_t& seconds) {
+    // Besides the strict forms of RFC 5280, authorities still issue times without seconds, with
+    // fractions of a second or with an offset from UTC ("-0800"); other readers take them all.
     const uint8_t* p = time.value;
-    int year = 0, mon, day, hour, min, sec = 0;
-    size_t n = time.length;
+    const uint8_t* end = time.value + time.length;
+    int year = 0, mon = 0, day = 0, hour = 0, min = 0, sec = 0;
+    auto take = [&p, end](int n, int& v) {
+        if (end - p < n || !digits(p, n, v)) return false;
+        p += n;
+        return true;
+    };
     if (time.tag == UtcTime) {
-        // YYMMDDHHMM[SS]Z; years 50-99 are 19xx.
-        if (n != 11 && n != 13) return false;
-        if (!digits(p, 2, year)) return false;
-        year += year < 50 ? 2000 : 1900;
-        p += 2;
-        n -= 2;
+        if (!take(2, year)) return false;
+        year += year < 50 ? 2000 : 1900;  // years 50-99 are 19xx
     } else if (time.tag == GeneralizedTime) {
-        if (n != 13 && n != 15) return false;
-        if (!digits(p, 4, year)) return false;
-        p += 4;
-        n -= 4;
+        if (!take(4, year)) return false;
     } else {
         return false;
     }
-    if (!digits(p, 2, mon) || !digits(p + 2, 2, day) || !digits(p + 4, 2, hour) || !digits(p + 6, 2, min)) return false;
-    if (n == 11) {
-        if (!digits(p + 8, 2, sec)) return false;
+    if (!take(2, mon) || !take(2, day) || !take(2, hour) || !take(2, min)) return false;
+    if (p < end && *p >= '0' && *p <= '9' && !take(2, sec)) return false;
+    if (time.tag == GeneralizedTime && p < end && (*p == '.' || *p == ',')) {
+        // Fractions are dropped: FILETIME resolution is never asked of a certificate's dates.
+        const uint8_t* first = ++p;
+        while (p < end && *p >= '0' && *p <= '9') ++p;
+        if (p == first) return false;
     }
-    if (p[n - 1] != 'Z') return false;
-    if (mon < 1 || mon > 12 || day < 1 || day > 31 || hour > 23 || min > 59 || sec > 60) return false;
+    int offset = 0;
+    if (p < end && *p == 'Z') {
+        ++p;
+    } else if (p < end && (*p == '+' || *p == '-')) {
+        const int sign = *p++ == '-' ? -1 : 1;
+        int oh = 0, om = 0;
+        if (!take(2, oh) || !take(2, om) || oh > 23 || om > 59) return false;
+        offset = sign * (oh * 3600 + om * 60);
+    } else {
+        return false;
+    }
+    if (p != end) return false;
+    static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (mon < 1 || mon > 12 || day < 1 || day > kDays[mon - 1] || hour > 23 || min > 59 || sec > 60) return false;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (mon == 2 && day == 29 && !leap) return false;
+    // Local time with an offset: UTC is the local time minus the offset.
     seconds = daysFromCivil(year, static_cast<unsigned>(mon), static_cast<unsigned>(day)) * 86400 + hour * 3600 +
-              min * 60 + sec;
+              min * 60 + sec - offset;
     return true;
 }
 

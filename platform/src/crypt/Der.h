@@ -61,7 +61,8 @@ std::vector<uint8_t> oidBytes(const std::string& dotted);
 void appendHeader(std::vector<uint8_t>& out, uint8_t tag, size_t length);
 void appendTlv(std::vector<uint8_t>& out, uint8_t tag, const uint8_t* value, size_t length);
 
-// UTCTime or GeneralizedTime content into seconds since 1970 (UTC); false when malformed.
+// UTCTime or GeneralizedTime into seconds since 1970 (UTC), seconds and an offset from UTC optional,
+// fractions of a second dropped; false when malformed.
 bool parseTime(const Tlv& time, int64_t& seconds);
 
 }  // namespace orvik::der

@@ -7,6 +7,8 @@
 #include <winbase.h>
 #include <wincrypt.h>
 
+#include <orvik/AsnTime.h>
+
 #include "CertContext.h"
 #include "CrlSource.h"
 
@@ -76,11 +78,11 @@ bool usable(X509_CRL* crl, X509* issuer) {
     if (X509_NAME_cmp(X509_CRL_get_issuer(crl), X509_get_subject_name(issuer)) != 0) return false;
     EVP_PKEY* key = X509_get0_pubkey(issuer);
     if (!key || X509_CRL_verify(crl, key) != 1) return false;
-    time_t now = time(nullptr);
-    const ASN1_TIME* thisUpdate = X509_CRL_get0_lastUpdate(crl);
+    // Times with an offset from UTC or without seconds are read too.
+    long long sinceThis = 0, toNext = 0;
+    if (!orvik::secondsFromNow(X509_CRL_get0_lastUpdate(crl), sinceThis) || sinceThis > 0) return false;
     const ASN1_TIME* nextUpdate = X509_CRL_get0_nextUpdate(crl);
-    if (!thisUpdate || X509_cmp_time(thisUpdate, &now) > 0) return false;
-    return !nextUpdate || X509_cmp_time(nextUpdate, &now) > 0;
+    return !nextUpdate || (orvik::secondsFromNow(nextUpdate, toNext) && toNext > 0);
 }
 
 DWORD checkOne(CertCtx& ctx, DWORD flags, PCERT_REVOCATION_PARA para, DWORD& reason) {
