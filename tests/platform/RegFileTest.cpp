@@ -258,6 +258,16 @@ TEST(RegFile, EachKindOfValueStoresItsBytes) {
         {R"("v"=hex(1):4e,67,db,56,00,00)", "v", {REG_SZ, sz("李四")}},
         {R"("v"=hex(1):41,00,00,00,43,00,00,00)", "v", {REG_SZ, sz("A")}},
         {R"("v"=hex(1):)", "v", {REG_SZ, sz("")}},
+        // Remarks people add after the data; a ';' inside quotes belongs to the text.
+        {R"("v"="smtp.example.com" ; the outgoing server)", "v", {REG_SZ, sz("smtp.example.com")}},
+        {R"("v"="a;b";c)", "v", {REG_SZ, sz("a;b")}},
+        {R"("v"="\";\"" ;)", "v", {REG_SZ, sz("\";\"")}},
+        {R"("v;w"="x" ; name with a ';')", "v;w", {REG_SZ, sz("x")}},
+        {R"(@="d";default)", "", {REG_SZ, sz("d")}},
+        {R"("v"=dword:00000019 ; port 25)", "v", {REG_DWORD, dword(0x19)}},
+        {R"("v"=dword:19;)", "v", {REG_DWORD, dword(0x19)}},
+        {R"("v"=hex:00,ff ; two bytes)", "v", {REG_BINARY, std::string("\x00\xff", 2)}},
+        {"\"v\"=hex:01,02,\\ ; continued\r\n  03 ; last", "v", {REG_BINARY, "\x01\x02\x03"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -356,7 +366,7 @@ TEST(RegFile, DeletesKeysWithTheirSubkeysAndValues) {
 "Fresh"="8"
 
 [HKEY_CURRENT_USER\Software\Orvikon\Keep]
-"Gone"=-
+"Gone"=- ; a remark after a deletion
 "NeverSet"=-
 )reg")),
                                            kAnyKey);
@@ -415,6 +425,10 @@ TEST(RegFile, SyntaxErrorsNameTheirLineAndWriteNothing) {
         {good + "\"Account Name\"\r\n", 5, "\"=\" missing"},
         {good + "\"Account Name\"=\r\n", 5, "unrecognised value data"},
         {good + "\"Account Name\"=\"张三\" x\r\n", 5, "after the closing quote"},
+        {good + "\"Account Name\"=\"张三\" x ; remark\r\n", 5, "after the closing quote"},
+        {good + "\"Account Name\"=\"张三;\r\n", 5, "unterminated string"},
+        {good + "\"Account Name\"=; remark\r\n", 5, "unrecognised value data"},
+        {good + "\"SMTP Port\"=dword:19 1a ; remark\r\n", 5, "dword"},
         {good + "\"Store Root\"=\"C:\\Mail\"\r\n", 5, "unknown escape"},
         {good + "\"SMTP Port\"=dword:000000019\r\n", 5, "dword"},
         {good + "\"SMTP Port\"=dword:0000001g\r\n", 5, "dword"},

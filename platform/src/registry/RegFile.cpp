@@ -241,6 +241,8 @@ private:
         return fail("\"" + std::string(name) + "\" is not a registry root");
     }
 
+    static std::string_view withoutComment(std::string_view s) { return trim(s.substr(0, s.find(';'))); }
+
     // A "..." string with \\ and \" escapes, from `pos`, which it leaves after the closing quote.
     bool quoted(std::string_view line, size_t& pos, std::string& out) {
         ++pos;
@@ -270,6 +272,17 @@ private:
         while (pos < line.size() && isBlank(line[pos])) ++pos;
         if (pos == line.size() || line[pos] != '=') return fail("\"=\" missing after the value name");
         std::string_view data = trim(line.substr(pos + 1));
+        // Hand-edited files carry "; ..." remarks after the data; a ';' inside the quotes is text.
+        if (!data.empty() && data.front() == '"') {
+            size_t end = 0;
+            std::string text;
+            if (!quoted(data, end, text)) return false;
+            std::string_view after = trim(data.substr(end));
+            if (!after.empty() && after.front() != ';') return fail("text after the closing quote");
+            data = data.substr(0, end);
+        } else {
+            data = withoutComment(data);
+        }
         if (data == "-") {
             op.kind = Operation::DeleteValue;
             operations.push_back(std::move(op));
@@ -278,7 +291,6 @@ private:
         if (!data.empty() && data.front() == '"') {
             size_t end = 0;
             if (!quoted(data, end, op.data)) return false;
-            if (end != data.size()) return fail("text after the closing quote");
             op.type = REG_SZ;
             op.data.push_back('\0');
         } else if (startsWithNoCase(data, "dword:")) {
@@ -313,7 +325,7 @@ private:
     bool hexBytes(std::string_view segment, std::string& out) {
         bool needByte = false;  // after a comma
         for (;;) {
-            segment = trim(segment);
+            segment = withoutComment(segment);
             const bool more = !segment.empty() && segment.back() == '\\';
             if (more) segment.remove_suffix(1);
             int digits = 0, value = 0;
