@@ -179,7 +179,11 @@ int CContactCards::Import(const std::string& path, COEAddrBook& book, COtherCert
         return 3;
     }
     std::vector<CVCard::Entry> entries;
-    if (!CVCard::Parse(bytes, entries, result.error)) return 8;
+    if (!CVCard::Parse(bytes, entries, result.damaged, result.error)) return 8;
+    if (entries.empty()) {
+        result.error = result.damaged.size() == 1 ? result.damaged.front().error : "no card of the file can be read";
+        return 8;
+    }
     std::vector<CContact> made;
     for (const auto& e : entries) made.push_back(ToContact(e));
     // The book as it is: a card whose name and address are there already is not added twice.
@@ -188,12 +192,15 @@ int CContactCards::Import(const std::string& path, COEAddrBook& book, COtherCert
         result.error = "the address book cannot be read";
         return rc;
     }
+    std::vector<CContact> saved;
     auto known = [&](CContact& c) {
         for (CContact* have : book.getContacts())
             if (have->getDisplayName() == c.getDisplayName() && have->getEmail() == c.getEmail()) return true;
+        // Phones export a person twice when they are in two accounts.
+        for (CContact& have : saved)
+            if (have.getDisplayName() == c.getDisplayName() && have.getEmail() == c.getEmail()) return true;
         return false;
     };
-    std::vector<CContact> saved;
     for (CContact& c : made) {
         if (known(c)) {
             ++result.duplicates;

@@ -246,7 +246,9 @@ struct ColonFinder {
 
 class LineCursor {
 public:
-    explicit LineCursor(std::string_view text) : text_(text) { load(); }
+    explicit LineCursor(std::string_view text) : text_(text), crOnly_(text.find('\n') == std::string_view::npos) {
+        load();
+    }
 
     bool valid() const { return valid_; }
     std::string_view line() const { return line_; }
@@ -260,15 +262,26 @@ private:
     void load() {
         valid_ = pos_ <= text_.size();
         if (!valid_) return;
-        size_t end = text_.find('\n', pos_);
-        size_t stop = end == std::string_view::npos ? text_.size() : end;
-        line_ = text_.substr(pos_, stop - pos_);
-        if (!line_.empty() && line_.back() == '\r') line_.remove_suffix(1);
-        next_ = end == std::string_view::npos ? text_.size() + 1 : end + 1;
+        // Line ends as any system writes them: LF, CRLF, mixed in one file, and the "\r\r\n" of a
+        // CRLF file that went through a text-mode copy. A lone CR ends lines only in a file with no
+        // LF at all; elsewhere it is a stray one inside a value.
+        size_t stop = crOnly_ ? text_.find('\r', pos_) : text_.find('\n', pos_);
+        if (!crOnly_ && stop != std::string_view::npos)
+            while (stop > pos_ && text_[stop - 1] == '\r') --stop;
+        if (stop == std::string_view::npos) {
+            line_ = text_.substr(pos_);
+            next_ = text_.size() + 1;
+        } else {
+            line_ = text_.substr(pos_, stop - pos_);
+            size_t after = stop;
+            while (after < text_.size() && text_[after] == '\r') ++after;
+            next_ = after < text_.size() && text_[after] == '\n' ? after + 1 : stop + 1;
+        }
         ++number_;
     }
 
     std::string_view text_, line_;
+    bool crOnly_;
     size_t pos_ = 0, next_ = 0, number_ = 0;
     bool valid_ = false;
 };
@@ -469,6 +482,41 @@ void movePrefLast(std::vector<std::string>& types) {
     if (it != types.end()) std::rotate(it, it + 1, types.end());
 }
 
+// Names, addresses and titles are one line of printable text: a control character a phone or a
+// sloppy writer left in one (a stray CR, an escaped line break, a tab) becomes a single space;
+// in an address, which has no spaces, it goes.
+void cleanLine(std::string& s, bool spaced = true) {
+    std::string out;
+    out.reserve(s.size());
+    bool gap = false;
+    for (size_t i = 0; i < s.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        bool control = c < 0x20 || c == 0x7F;
+        // C1 controls, U+0080 to U+009F, are C2 80 to C2 9F in UTF-8.
+        if (c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(s[i + 1]) <= 0x9F) {
+            control = true;
+            ++i;
+        }
+        if (control) {
+            gap = true;
+            continue;
+        }
+        if (gap && spaced && !out.empty()) out += ' ';
+        gap = false;
+        out += static_cast<char>(c);
+    }
+    s = std::move(out);
+}
+
+void cleanNames(Entry& e) {
+    for (std::string* s : {&e.formattedName, &e.family, &e.given, &e.middle, &e.prefix, &e.suffix, &e.nickname,
+                           &e.organization, &e.department, &e.title})
+        cleanLine(*s);
+    for (std::string& mail : e.emails) cleanLine(mail, false);
+    e.emails.erase(std::remove(e.emails.begin(), e.emails.end(), std::string()), e.emails.end());
+}
+
 bool hasName(const Entry& e) {
     return !e.formattedName.empty() || !e.family.empty() || !e.given.empty() || !e.middle.empty() ||
            !e.prefix.empty() || !e.suffix.empty() || !e.emails.empty();
@@ -546,6 +594,7 @@ bool interpret(const std::vector<Property>& props, const Context& c, Entry& e, s
     }
     std::stable_sort(emails.begin(), emails.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (auto& [rank, address] : emails) e.emails.push_back(std::move(address));
+    cleanNames(e);
     return true;
 }
 
@@ -850,17 +899,30 @@ void write21(const Entry& e, std::string& out) {
 
 }  // namespace
 
-bool CVCard::Parse(std::string_view bytes, std::vector<Entry>& out, std::string& error) {
+bool CVCard::Parse(std::string_view bytes, std::vector<Entry>& out, std::vector<Problem>& problems,
+                   std::string& error) {
     std::string storage;
     std::string_view text;
     Context context;
     if (!textOfFile(bytes, storage, text, context.utf8File, error)) return false;
 
     std::vector<Entry> cards;
+    std::vector<Problem> found;
     std::vector<Property> props;
-    bool inCard = false;
+    bool inCard = false, skipping = false;
+    int card = 0;  // the latest BEGIN:VCARD, counted from 1
     size_t begin = 0;
     Property p;
+    // A damaged card is left out whole and reading goes on after its END:VCARD.
+    auto damaged = [&](std::string why) {
+        std::string name, scratch;
+        for (const char* field : {"FN", "EMAIL"})
+            for (const Property& q : props)
+                if (name.empty() && q.name == field && textOf(q, context, true, name, scratch)) cleanLine(name);
+        found.push_back({card, std::move(name), std::move(why)});
+        inCard = false;
+        props.clear();
+    };
     LineCursor cursor(text);
     while (cursor.valid()) {
         const size_t number = cursor.number();
@@ -870,16 +932,19 @@ bool CVCard::Parse(std::string_view bytes, std::vector<Entry>& out, std::string&
             continue;
         }
         if (!inCard) {
-            // Outside a card only its start matters, and a stray end.
+            // Outside a card only its start matters, and a stray end; the rest of a damaged card,
+            // its END:VCARD among it, is passed over.
             bool parsed = parseContentLine(first, number, p);
             if (parsed && isCardLine(p, "BEGIN")) {
                 inCard = true;
+                skipping = false;
+                ++card;
                 begin = number;
                 props.clear();
                 context.version = V21;
             } else if (parsed && isCardLine(p, "END")) {
-                error = lineError(number, "END:VCARD without BEGIN:VCARD");
-                return false;
+                if (!skipping) found.push_back({0, "", lineError(number, "END:VCARD without BEGIN:VCARD")});
+                skipping = false;
             }
             cursor.advance();
             continue;
@@ -915,8 +980,9 @@ bool CVCard::Parse(std::string_view bytes, std::vector<Entry>& out, std::string&
             cursor.advance();
         }
         if (!parseContentLine(logical, number, p)) {
-            error = lineError(number, "a content line without \":\"");
-            return false;
+            damaged(lineError(number, "a content line without \":\""));
+            skipping = true;  // up to its END:VCARD
+            continue;
         }
         if (context.version == V21 && p.base64()) {
             // 2.1 base64 runs on to a blank line; a writer that leaves that out starts the next property.
@@ -933,30 +999,45 @@ bool CVCard::Parse(std::string_view bytes, std::vector<Entry>& out, std::string&
         }
 
         if (isCardLine(p, "BEGIN")) {
-            error = lineError(number, "BEGIN:VCARD inside another vCard");
-            return false;
-        }
-        if (p.name == "VERSION") {
+            // The card before lost its end; this one is read on its own.
+            damaged(lineError(number, "BEGIN:VCARD inside another vCard"));
+            inCard = true;
+            ++card;
+            begin = number;
+            context.version = V21;
+        } else if (p.name == "VERSION") {
             context.version = versionOf(p.value);
         } else if (isCardLine(p, "END")) {
             Entry entry;
-            if (!interpret(props, context, entry, error)) return false;
-            if (!hasName(entry)) {
-                error = lineError(begin, "a vCard without FN, N or EMAIL");
-                return false;
+            std::string why;
+            if (!interpret(props, context, entry, why)) {
+                damaged(std::move(why));
+            } else if (!hasName(entry)) {
+                damaged(lineError(begin, "a vCard without FN, N or EMAIL"));
+            } else {
+                cards.push_back(std::move(entry));
+                inCard = false;
             }
-            cards.push_back(std::move(entry));
-            inCard = false;
         } else if (isRead(p.name)) {
             props.push_back(std::move(p));
         }
     }
-    if (inCard) {
-        error = lineError(begin, "a vCard without END:VCARD");
+    if (inCard) damaged(lineError(begin, "a vCard without END:VCARD"));
+    if (card == 0) {
+        error = "no vCard in the file";
         return false;
     }
-    if (cards.empty()) {
-        error = "no vCard in the file";
+    out.insert(out.end(), std::make_move_iterator(cards.begin()), std::make_move_iterator(cards.end()));
+    problems.insert(problems.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
+    return true;
+}
+
+bool CVCard::Parse(std::string_view bytes, std::vector<Entry>& out, std::string& error) {
+    std::vector<Entry> cards;
+    std::vector<Problem> problems;
+    if (!Parse(bytes, cards, problems, error)) return false;
+    if (!problems.empty()) {
+        error = problems.front().error;
         return false;
     }
     out.insert(out.end(), std::make_move_iterator(cards.begin()), std::make_move_iterator(cards.end()));

@@ -44,8 +44,21 @@ public:
         bool operator==(const Entry&) const = default;
     };
 
-    // Appends every card of a file's bytes to `out`. False, with `error` naming the line and what
-    // is wrong, when any card is damaged or there is no card at all; `out` is then unchanged.
+    // A card that was left out, and why.
+    struct Problem {
+        int card = 0;         // 1 for the file's first BEGIN:VCARD; 0 for text outside any card
+        std::string name{};   // its name as far as it could be read, else empty
+        std::string error{};  // names the line and what is wrong
+        bool operator==(const Problem&) const = default;
+    };
+
+    // Appends the good cards of a file's bytes to `out` and each damaged one to `problems`: one
+    // bad card never costs the others. False, with `error`, only when the bytes are not text or
+    // hold no card at all.
+    static bool Parse(std::string_view bytes, std::vector<Entry>& out, std::vector<Problem>& problems,
+                      std::string& error);
+    // All or nothing: false, with the first problem as `error`, when any card is damaged; `out`
+    // is then unchanged.
     static bool Parse(std::string_view bytes, std::vector<Entry>& out, std::string& error);
 
     // The cards as a file, CRLF line ends. V21 writes text that is not plain ASCII as

@@ -113,13 +113,22 @@ int vcardImport(const Args& args) {
     COtherCertStore store;
     CContactCards::Result result;
     int rc = CContactCards::Import(args[0], book, store, result);
+    // Each card left out on a line of its own, numbered as the file's BEGIN:VCARD lines count.
+    for (const CVCard::Problem& d : result.damaged) {
+        std::string which = d.card == 0 ? std::string() : "card " + std::to_string(d.card);
+        if (d.card != 0 && !d.name.empty()) which += " (" + d.name + ")";
+        std::fprintf(stderr, "orvikctl: %s%s%s\n", which.c_str(), which.empty() ? "" : ": ", d.error.c_str());
+    }
+    if (rc == 8 && !result.damaged.empty()) return fail(args[0] + ": no card can be read; nothing imported");
     if (rc == 8) return fail(args[0] + ": " + result.error + "; nothing imported");
     if (rc >= 14 && rc <= 19) return fail(bookError(rc) + "; nothing imported");
     if (rc != 0) return fail(result.error);
     std::printf("imported: %d contacts, %d certificates", result.imported, result.certificates);
     if (result.duplicates) std::printf(", %d already in the address book", result.duplicates);
+    if (!result.damaged.empty()) std::printf(", %zu damaged cards left out", result.damaged.size());
     std::printf("\n");
-    return Ok;
+    // A script must notice cards that were left out, even when the others went in.
+    return result.damaged.empty() ? Ok : Failed;
 }
 
 int vcardExport(const Args& args) {
@@ -154,7 +163,10 @@ const bool added = registered({
     {"contacts", "", "the address book's contacts: name, e-mail, default certificate", contacts},
     {"contact-cert", "EMAIL THUMBPRINT | EMAIL --none",
      "set or clear a contact's default certificate (from ADDRESSBOOK)", contactCert},
-    {"vcard-import", "FILE.vcf", "contacts and their certificates from a vCard file (2.1, 3.0, 4.0)", vcardImport},
+    {"vcard-import", "FILE.vcf",
+     "contacts and their certificates from a vCard file (2.1, 3.0, 4.0); damaged cards are listed and left out, "
+     "the others imported (exit 1 when any was left out)",
+     vcardImport},
     {"vcard-export", "[--version 2.1|3.0|4.0] FILE.vcf", "the address book as a vCard file (mode 0600)", vcardExport},
 });
 

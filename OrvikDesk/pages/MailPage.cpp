@@ -498,6 +498,15 @@ void CMailPage::importVCard() {
     case 0: {
         QString done = QStringLiteral("成功导入%1个联系人，%2个证书。").arg(result.imported).arg(result.certificates);
         if (result.duplicates) done += QStringLiteral("\n另有%1个联系人已在通讯簿中。").arg(result.duplicates);
+        if (!result.damaged.empty()) {
+            done += QStringLiteral("\n以下%1张名片已损坏，未导入：").arg(result.damaged.size());
+            for (const CVCard::Problem& d : result.damaged)
+                done += d.card == 0 ? QStringLiteral("\n%1").arg(QString::fromStdString(d.error))
+                                    : QStringLiteral("\n第%1张（%2）：%3")
+                                          .arg(d.card)
+                                          .arg(QString::fromStdString(d.name))
+                                          .arg(QString::fromStdString(d.error));
+        }
         controls::message(this, done.toStdString().c_str(), MB_OK | MB_ICONINFORMATION);
         return;
     }

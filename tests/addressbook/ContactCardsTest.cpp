@@ -100,18 +100,53 @@ TEST(ContactCards, ImportsCardsWithCertificatesAndExportsThemBack) {
     }
 }
 
-TEST(ContactCards, ADamagedFileImportsNothing) {
+TEST(ContactCards, ADamagedCardIsLeftOutAndTheOthersImported) {
     TempHome home;
     setWabPath(ORVIKWAB_PATH);
     TempDir dir;
-    writeFile(dir.file("bad.vcf"),
+    // The same person twice, mixed line ends, a stray CR in a name, a damaged card in the middle
+    // and a cut one at the end.
+    writeFile(dir.file("mixed.vcf"),
               "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:好的\r\nEMAIL:ok@example.com\r\nEND:VCARD\r\n"
+              "BEGIN:VCARD\nVERSION:3.0\nFN:坏的\nKEY;TYPE=X509;ENCODING=b:MIIB*AA=\nEND:VCARD\n"
+              "BEGIN:VCARD\nVERSION:4.0\nFN:好的\nEMAIL:ok@example.com\nEND:VCARD\n"
+              "BEGIN:VCARD\r\r\nVERSION:3.0\r\r\nFN:王\r五\r\r\nEMAIL:ww@example.com\r\r\nEND:VCARD\r\r\n"
               "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:截断\r\n");
     COEAddrBook book;
     COtherCertStore store;
     CContactCards::Result result;
+    ASSERT_EQ(CContactCards::Import(dir.file("mixed.vcf"), book, store, result), 0) << result.error;
+    EXPECT_EQ(result.imported, 2);
+    EXPECT_EQ(result.duplicates, 1);
+    ASSERT_EQ(result.damaged.size(), 2u);
+    EXPECT_EQ(result.damaged[0].card, 2);
+    EXPECT_EQ(result.damaged[0].name, "坏的");
+    EXPECT_NE(result.damaged[0].error.find("line 9: invalid base64 in KEY"), std::string::npos)
+        << result.damaged[0].error;
+    EXPECT_EQ(result.damaged[1].card, 5);
+    EXPECT_EQ(result.damaged[1].name, "截断");
+    EXPECT_NE(result.damaged[1].error.find("without END:VCARD"), std::string::npos) << result.damaged[1].error;
+    ASSERT_EQ(book.GetContacts(), 0);
+    ASSERT_EQ(book.GetContactCount(), 2);
+    for (CContact* c : book.getContacts())
+        for (unsigned char ch : c->getDisplayName()) EXPECT_GE(ch, 0x20) << c->getDisplayName();
+    EXPECT_EQ(book.getContact(1)->getDisplayName(), "王 五");
+}
+
+TEST(ContactCards, AFileWithNoGoodCardImportsNothing) {
+    TempHome home;
+    setWabPath(ORVIKWAB_PATH);
+    TempDir dir;
+    writeFile(dir.file("bad.vcf"), "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:截断\r\n");
+    writeFile(dir.file("none.vcf"), "FN:Doe\r\n");
+    COEAddrBook book;
+    COtherCertStore store;
+    CContactCards::Result result;
     EXPECT_EQ(CContactCards::Import(dir.file("bad.vcf"), book, store, result), 8);
-    EXPECT_NE(result.error.find("line"), std::string::npos) << result.error;
+    EXPECT_NE(result.error.find("line 1: a vCard without END:VCARD"), std::string::npos) << result.error;
+    EXPECT_EQ(result.damaged.size(), 1u);
+    EXPECT_EQ(CContactCards::Import(dir.file("none.vcf"), book, store, result), 8);
+    EXPECT_NE(result.error.find("no vCard"), std::string::npos) << result.error;
     ASSERT_EQ(book.GetContacts(), 0);
     EXPECT_EQ(book.GetContactCount(), 0);
     EXPECT_EQ(CContactCards::Import(dir.file("missing.vcf"), book, store, result), 3);

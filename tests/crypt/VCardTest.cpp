@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -381,4 +382,91 @@ TEST(VCard, WritesAFormattedNameWhenThereIsNone) {
         EXPECT_EQ(cards[1].formattedName, "John Q Doe");
         EXPECT_EQ(cards[2].formattedName, "nobody@example.com");
     }
+}
+
+TEST(VCard, ADamagedCardIsReportedAndTheOthersRead) {
+    using Problem = CVCard::Problem;
+    const std::string good = "BEGIN:VCARD\nVERSION:3.0\nFN:ok\nEND:VCARD\n";  // 4 lines
+    struct Row {
+        const char* what;
+        std::string text;
+        std::vector<std::string> names;
+        std::vector<Problem> problems;
+    } rows[] = {
+        {"cut at the end",
+         good + "BEGIN:VCARD\nVERSION:3.0\nFN:cut",
+         {"ok"},
+         {{2, "cut", "line 5: a vCard without END:VCARD"}}},
+        {"cut before the next",
+         "BEGIN:VCARD\nFN:a\nBEGIN:VCARD\nFN:b\nEND:VCARD\n" + good,
+         {"b", "ok"},
+         {{1, "a", "line 3: BEGIN:VCARD inside another vCard"}}},
+        {"no colon: the rest of the card is passed over",
+         good + "BEGIN:VCARD\nFN:bad\nEMAIL a\nTEL:1\nEND:VCARD\n" + good,
+         {"ok", "ok"},
+         {{2, "bad", "line 7: a content line without \":\""}}},
+        {"damaged value, name from EMAIL",
+         "BEGIN:VCARD\nVERSION:2.1\nEMAIL:x@example.com\nNOTE;ENCODING=QUOTED-PRINTABLE:=G5\nEND:VCARD\n" + good,
+         {"ok"},
+         {{1, "x@example.com", "line 4: invalid quoted-printable in NOTE"}}},
+        {"no name",
+         good + "BEGIN:VCARD\nTEL:1\nEND:VCARD\n" + good,
+         {"ok", "ok"},
+         {{2, "", "line 5: a vCard without FN, N or EMAIL"}}},
+        {"a name of control characters only",
+         good + "BEGIN:VCARD\nVERSION:3.0\nFN:\\n\x01\t\nEND:VCARD\n",
+         {"ok"},
+         {{2, "", "line 5: a vCard without FN, N or EMAIL"}}},
+        {"stray END", good + "END:VCARD\n" + good, {"ok", "ok"}, {{0, "", "line 5: END:VCARD without BEGIN:VCARD"}}},
+        {"every card damaged",
+         "BEGIN:VCARD\nFN:a\nBEGIN:VCARD\nFN:b\n",
+         {},
+         {{1, "a", "line 3: BEGIN:VCARD inside another vCard"}, {2, "b", "line 3: a vCard without END:VCARD"}}},
+    };
+    for (const Row& row : rows) {
+        std::vector<Entry> out;
+        std::vector<Problem> problems;
+        std::string error;
+        ASSERT_TRUE(CVCard::Parse(row.text, out, problems, error)) << row.what << ": " << error;
+        std::vector<std::string> names;
+        for (const Entry& e : out) names.push_back(e.formattedName);
+        EXPECT_EQ(names, row.names) << row.what;
+        EXPECT_EQ(problems.size(), row.problems.size()) << row.what;
+        for (size_t i = 0; i < std::min(problems.size(), row.problems.size()); ++i) {
+            EXPECT_EQ(problems[i].card, row.problems[i].card) << row.what;
+            EXPECT_EQ(problems[i].name, row.problems[i].name) << row.what;
+            EXPECT_EQ(problems[i].error, row.problems[i].error) << row.what;
+        }
+    }
+}
+
+TEST(VCard, LineEndsOfEverySystemAndStrayCarriageReturns) {
+    const char* card = "BEGIN:VCARD\nVERSION:3.0\nFN:Zhang San\nN:Zhang;San;;;\nNOTE:a\nEND:VCARD\n";
+    auto with = [&](std::string_view end) {
+        std::string out;
+        for (const char* c = card; *c; ++c) *c == '\n' ? out.append(end) : out.append(1, *c);
+        return out;
+    };
+    for (std::string_view end : {"\n", "\r\n", "\r", "\r\r\n"}) {
+        std::vector<Entry> cards = parsed(with(end) + with(end));
+        ASSERT_EQ(cards.size(), 2u) << end.size();
+        for (const Entry& e : cards) {
+            EXPECT_EQ(e.formattedName, "Zhang San");
+            EXPECT_EQ(e.given, "San");
+            EXPECT_EQ(e.note, "a");
+        }
+    }
+    // Mixed in one file, and a CR inside a line of a file that has LFs.
+    std::vector<Entry> cards =
+        parsed(with("\r\n") + with("\n") +
+               "BEGIN:VCARD\r\nVERSION:3.0\nFN:张\r三\r\nN:张\x7F;三\xC2\x85;;;\nORG:示例\\n公司\r\r\n"
+               "EMAIL:zs@exa\tmple.com\nNOTE:一\r二\nEND:VCARD");
+    ASSERT_EQ(cards.size(), 3u);
+    EXPECT_EQ(cards[2].formattedName, "张 三");
+    EXPECT_EQ(cards[2].family, "张");
+    EXPECT_EQ(cards[2].given, "三");
+    EXPECT_EQ(cards[2].organization, "示例 公司");
+    EXPECT_EQ(cards[2].emails, std::vector<std::string>{"zs@example.com"});
+    // A note keeps its line break.
+    EXPECT_EQ(cards[2].note, "一\n二");
 }

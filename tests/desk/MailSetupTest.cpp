@@ -861,6 +861,16 @@ TEST_F(MailSetup, VCardImportFillsTheContactList) {
     page.onCommand(cmd::ImportVCard);
     EXPECT_EQ(MessageBoxFacade::lastText(), QStringLiteral("该vCard文件已损坏，没有导入任何联系人！"));
     EXPECT_EQ(page.items()->model()->rowCount(), 2);
+
+    // A damaged card among good ones: the good one goes in and the damaged one is named.
+    orvik::test::writeFile(file,
+                           "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:坏\r\nKEY;ENCODING=b:***\r\nEND:VCARD\r\n"
+                           "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:钱三\r\nEMAIL:qian3@example.cn\r\nEND:VCARD\r\n");
+    FileDialogFacade::setNextAnswer(QString::fromStdString(file));
+    page.onCommand(cmd::ImportVCard);
+    EXPECT_EQ(MessageBoxFacade::lastText(), QStringLiteral("成功导入1个联系人，0个证书。\n以下1张名片已损坏，未导入：\n"
+                                                           "第1张（坏）：line 4: invalid base64 in KEY"));
+    EXPECT_EQ(page.items()->model()->rowCount(), 3);
 }
 
 TEST_F(MailSetup, FoxmailFolderIsChosenByHand) {

@@ -437,6 +437,20 @@ TEST(Orvikctl, ContactsFromAVCardAndTheirCertificates) {
     EXPECT_NE(run.out.find("nothing imported"), std::string::npos) << run.out;
     std::string listed = orvikctl("contacts").out;
     EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 2);
+
+    // One damaged card among good ones: the good one goes in, each other is named on its own line.
+    orvik::test::writeFile(dir.file("mixed.vcf"),
+                           "BEGIN:VCARD\nVERSION:3.0\nFN:赵六\nEMAIL;ENCODING=b:*\nEND:VCARD\n"
+                           "BEGIN:VCARD\nVERSION:3.0\nFN:钱七\nEMAIL:qq@example.com\nEND:VCARD\n"
+                           "BEGIN:VCARD\nVERSION:3.0\nTEL:1\nEND:VCARD\n");
+    run = orvikctl("vcard-import " + quote(dir.file("mixed.vcf")) + " 2>&1");
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.out,
+              "orvikctl: card 1 (赵六): line 4: invalid base64 in EMAIL\n"
+              "orvikctl: card 3: line 11: a vCard without FN, N or EMAIL\n"
+              "imported: 1 contacts, 0 certificates, 2 damaged cards left out\n");
+    listed = orvikctl("contacts").out;
+    EXPECT_NE(listed.find("钱七\tqq@example.com"), std::string::npos) << listed;
 }
 
 TEST(Orvikctl, AccountsAndTheirCertificates) {
