@@ -89,11 +89,12 @@ static int full(int fd, size_t n) {
 /* The C library's definitions, found once in the constructor while the process has one thread:
  * a first dlsym from inside an interposed call can wait on the loader's lock that another thread
  * holds while it waits on this one (a PKCS #11 module's GLib threads, say), and the child hangs. */
-#define SHIMMED(X)                                                                                              \
-    X(open)                                                                                                     \
-    X(open64) X(openat) X(mkstemp) X(mkostemp) X(read) X(pread64) X(write) X(pwrite64) X(fsync) X(fdatasync)    \
-        X(ftruncate64) X(close) X(rename) X(renameat) X(unlink) X(link) X(fcntl64) X(fcntl) X(fstat64) X(fstat) \
-            X(stat64) X(stat) X(lstat64) X(access) X(mkdir) X(lseek) X(pread) X(pwrite) X(ftruncate)
+#define SHIMMED(X)                                                                                                 \
+    X(open)                                                                                                        \
+    X(open64)                                                                                                      \
+    X(openat) X(mkstemp) X(mkostemp) X(read) X(pread64) X(write) X(pwrite64) X(fsync) X(fdatasync) X(ftruncate64)  \
+        X(close) X(rename) X(renameat) X(unlink) X(link) X(fcntl64) X(fcntl) X(fstat64) X(fstat) X(stat64) X(stat) \
+            X(lstat64) X(access) X(mkdir) X(lseek) X(pread) X(pwrite) X(ftruncate)
 #define DECLARE_REAL(name) static __typeof__(&name) real_##name;
 SHIMMED(DECLARE_REAL)
 
