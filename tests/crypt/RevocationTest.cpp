@@ -6,6 +6,7 @@
 #include <DigitalCertificate.h>
 #include <windows.h>
 
+#include "support/CertHandles.h"
 #include "support/HttpServer.h"
 #include "support/TempHome.h"
 #include "support/TestPki.h"
@@ -24,16 +25,8 @@ struct RevocationSetup {
 
     RevocationSetup(bool trustIssuer = true) {
         if (!trustIssuer) return;
-        addTo("CA", pki.ca().der);
-        addTo("Root", pki.root().der);
-    }
-    static void addTo(const char* name, const std::string& der) {
-        HCERTSTORE store = CertOpenSystemStoreA(0, name);
-        ASSERT_NE(store, nullptr);
-        EXPECT_TRUE(
-            CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-                                             static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
-        CertCloseStore(store, 0);
+        EXPECT_TRUE(orvik::test::addToSystemStore("CA", pki.ca().der));
+        EXPECT_TRUE(orvik::test::addToSystemStore("Root", pki.root().der));
     }
     IssuedCert user(const std::string& path) { return pki.issue({.cn = "用户", .crlUrl = server.url(path)}); }
 };

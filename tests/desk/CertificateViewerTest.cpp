@@ -32,15 +32,6 @@ using orvikdesk::CCertificateViewer;
 
 namespace {
 
-void addTo(const char* name, const std::string& der) {
-    HCERTSTORE store = CertOpenSystemStoreA(0, name);
-    ASSERT_NE(store, nullptr);
-    EXPECT_TRUE(CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-                                                 static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-                                                 nullptr));
-    CertCloseStore(store, 0);
-}
-
 QTreeWidgetItem* row(const CCertificateViewer& viewer, const QString& field) {
     auto* fields = viewer.findChild<QTreeWidget*>("fields");
     if (!fields) return nullptr;
@@ -176,8 +167,8 @@ TEST(CertificateViewer, GeneralPageNamesThePartiesTheKeyAndTheTime) {
         EXPECT_EQ(viewer.findChild<QLabel*>("timeWarning"), nullptr);
     }
 
-    addTo("Root", pki.root().der);
-    addTo("CA", pki.ca().der);
+    EXPECT_TRUE(orvik::test::addToSystemStore("Root", pki.root().der));
+    EXPECT_TRUE(orvik::test::addToSystemStore("CA", pki.ca().der));
     auto expired = contextOf(pki.issue({.cn = "李四", .notBeforeOffset = -730L * 86400, .notAfterOffset = -86400}).der);
     CCertificateViewer old(expired.get(), {}, nullptr);
     EXPECT_EQ(label(old, "timeWarning"), "此证书已过期。");
@@ -191,8 +182,8 @@ TEST(CertificateViewer, GeneralPageNamesThePartiesTheKeyAndTheTime) {
 TEST(CertificateViewer, PathRunsFromTheTrustedRootDownToTheCertificate) {
     TempHome home;
     TestPki& pki = TestPki::instance();
-    addTo("Root", pki.root().der);
-    addTo("CA", pki.ca().der);
+    EXPECT_TRUE(orvik::test::addToSystemStore("Root", pki.root().der));
+    EXPECT_TRUE(orvik::test::addToSystemStore("CA", pki.ca().der));
     auto user = contextOf(pki.issue({.cn = "张三", .email = "zs@example.com"}).der);
     CCertificateViewer viewer(user.get(), {}, nullptr);
     EXPECT_EQ(chainOf(viewer), QStringList({"Orvik Test Root", "Orvik Test CA", "张三"}));
@@ -214,14 +205,14 @@ TEST(CertificateViewer, AnIssuerNeedsTheKeyThatSignedNotJustTheName) {
         EXPECT_EQ(label(viewer, "status"), "找不到该证书的颁发者。");
     }
     // A root of its own that carries the CA's name.
-    addTo("Root", pki.selfSigned({.cn = "Orvik Test CA", .ca = true}).der);
+    EXPECT_TRUE(orvik::test::addToSystemStore("Root", pki.selfSigned({.cn = "Orvik Test CA", .ca = true}).der));
     CCertificateViewer viewer(user.get(), {}, nullptr);
     EXPECT_EQ(chainOf(viewer), QStringList({"张三"}));
     EXPECT_EQ(label(viewer, "status"), "找不到该证书的颁发者。");
 
     // The real CA found, but its root is in no trusted store.
-    addTo("CA", pki.ca().der);
-    addTo("ADDRESSBOOK", pki.root().der);
+    EXPECT_TRUE(orvik::test::addToSystemStore("CA", pki.ca().der));
+    EXPECT_TRUE(orvik::test::addToSystemStore("ADDRESSBOOK", pki.root().der));
     CCertificateViewer untrusted(user.get(), {}, nullptr);
     EXPECT_EQ(chainOf(untrusted), QStringList({"Orvik Test Root", "Orvik Test CA", "张三"}));
     EXPECT_EQ(label(untrusted, "status"), "此 CA 根证书不受信任。");

@@ -13,6 +13,7 @@
 #include <LdapCert.h>
 #include <wincrypt.h>
 
+#include "support/CertHandles.h"
 #include "support/DeploymentValues.h"
 #include "support/Slapd.h"
 #include "support/TempHome.h"
@@ -25,15 +26,6 @@ using orvik::test::SlapdOptions;
 using orvik::test::TestPki;
 
 namespace {
-
-void addTo(const char* name, const std::string& der) {
-    HCERTSTORE store = CertOpenSystemStoreA(0, name);
-    ASSERT_NE(store, nullptr);
-    EXPECT_TRUE(CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-                                                 static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-                                                 nullptr));
-    CertCloseStore(store, 0);
-}
 
 std::unique_ptr<CDigitalCertificate> certOf(const IssuedCert& issued) {
     return std::make_unique<CDigitalCertificate>(issued.der.data(), static_cast<int>(issued.der.size()),
@@ -67,8 +59,8 @@ protected:
         orvik::test::setDeploymentValue("DirectoryBase", "dc=orvikon,dc=test");
     }
     void trustTestAuthorities() {
-        addTo("Root", TestPki::instance().root().der);
-        addTo("CA", TestPki::instance().ca().der);
+        EXPECT_TRUE(orvik::test::addToSystemStore("Root", TestPki::instance().root().der));
+        EXPECT_TRUE(orvik::test::addToSystemStore("CA", TestPki::instance().ca().der));
     }
 
     // One lookup with a fresh client, as each caller makes one: its result, what it found, why TLS failed.
@@ -124,14 +116,14 @@ TEST_F(DirectoryTrust, VerdictsSayWhatIsWrongWithAResult) {
 
     // The root alone is not enough when the authority between is in no store.
     orvik::test::TempHome bare;
-    addTo("Root", pki.root().der);
+    EXPECT_TRUE(orvik::test::addToSystemStore("Root", pki.root().der));
     EXPECT_FALSE(CDirectoryTrust().Check(*certOf(rows[0].cert)).trusted);
-    addTo("CA", pki.ca().der);
+    EXPECT_TRUE(orvik::test::addToSystemStore("CA", pki.ca().der));
     EXPECT_TRUE(CDirectoryTrust().Check(*certOf(rows[0].cert)).trusted) << "the stores are read by a new object";
     // An authority in "CA" alone, whose root the user does not trust, vouches for nothing.
     orvik::test::TempHome caOnly;
-    addTo("CA", pki.ca().der);
-    addTo("CA", pki.root().der);
+    EXPECT_TRUE(orvik::test::addToSystemStore("CA", pki.ca().der));
+    EXPECT_TRUE(orvik::test::addToSystemStore("CA", pki.root().der));
     EXPECT_FALSE(CDirectoryTrust().Check(*certOf(rows[0].cert)).trusted);
 }
 

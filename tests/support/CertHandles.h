@@ -24,4 +24,12 @@ inline CertPtr contextOf(const std::string& der) {
                                                 static_cast<DWORD>(der.size())));
 }
 
+// Adds DER bytes to the current user's system store `name` ("Root", "CA", ...); false when that failed.
+inline bool addToSystemStore(const char* name, const std::string& der) {
+    StorePtr store(CertOpenSystemStoreA(0, name));
+    return store &&
+           CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                            static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+}
+
 }  // namespace orvik::test
