@@ -17,6 +17,8 @@
 #include <orvik/ReadFile.h>
 #include <orvik/Secret.h>
 
+#include "Pkcs12Mac.h"
+
 namespace orvik::crypt {
 
 namespace {
@@ -27,6 +29,9 @@ constexpr size_t kMaxPkcs12Bytes = size_t{16} << 20;
 using Pkcs12Ptr = Owned<PKCS12, PKCS12_free>;
 void freeAuthSafes(STACK_OF(PKCS7) * s) { sk_PKCS7_pop_free(s, PKCS7_free); }
 using AuthSafesPtr = Owned<STACK_OF(PKCS7), freeAuthSafes>;
+void freeBags(STACK_OF(PKCS12_SAFEBAG) * s) { sk_PKCS12_SAFEBAG_pop_free(s, PKCS12_SAFEBAG_free); }
+using BagsPtr = Owned<STACK_OF(PKCS12_SAFEBAG), freeBags>;
+using Pkcs8Ptr = Owned<PKCS8_PRIV_KEY_INFO, PKCS8_PRIV_KEY_INFO_free>;
 
 bool isAscii(std::string_view s) {
     for (unsigned char c : s)
@@ -65,17 +70,46 @@ std::vector<const SecretString*> candidates(std::string_view given, std::vector<
 
 const char* passOf(const SecretString* p) { return p ? p->c_str() : nullptr; }
 
-// The encryption algorithm of the first encrypted bag, by name, for a clear message.
+std::string objectName(const ASN1_OBJECT* oid) {
+    char name[128];
+    OBJ_obj2txt(name, sizeof name, oid, 0);
+    return name;
+}
+
+// An encryption algorithm by name, for a clear message; PBES2 with the cipher and key derivation
+// inside it, since "PBES2" alone says nothing about what is missing.
+std::string algorithmName(const X509_ALGOR* alg) {
+    std::string name = objectName(alg->algorithm);
+    if (OBJ_obj2nid(alg->algorithm) != NID_pbes2) return name;
+    PBE2PARAM* params = static_cast<PBE2PARAM*>(ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBE2PARAM), alg->parameter));
+    ERR_clear_error();
+    if (!params) return name;
+    name += " (" + objectName(params->encryption->algorithm) + ", " + objectName(params->keyfunc->algorithm) + ")";
+    PBE2PARAM_free(params);
+    return name;
+}
+
+// The encryption algorithm of the first encrypted safe or shrouded key, by name.
 std::string bagAlgorithm(PKCS12* p12) {
     AuthSafesPtr safes(PKCS12_unpack_authsafes(p12));
     for (int i = 0; safes && i < sk_PKCS7_num(safes.get()); ++i) {
         PKCS7* p7 = sk_PKCS7_value(safes.get(), i);
-        if (OBJ_obj2nid(p7->type) != NID_pkcs7_encrypted || !p7->d.encrypted || !p7->d.encrypted->enc_data) continue;
-        const X509_ALGOR* alg = p7->d.encrypted->enc_data->algorithm;
-        char name[128];
-        OBJ_obj2txt(name, sizeof name, alg->algorithm, 0);
-        return name;
+        if (OBJ_obj2nid(p7->type) == NID_pkcs7_encrypted && p7->d.encrypted && p7->d.encrypted->enc_data)
+            return algorithmName(p7->d.encrypted->enc_data->algorithm);
     }
+    for (int i = 0; safes && i < sk_PKCS7_num(safes.get()); ++i) {
+        PKCS7* p7 = sk_PKCS7_value(safes.get(), i);
+        if (OBJ_obj2nid(p7->type) != NID_pkcs7_data) continue;
+        BagsPtr bags(PKCS12_unpack_p7data(p7));
+        for (int j = 0; bags && j < sk_PKCS12_SAFEBAG_num(bags.get()); ++j) {
+            const X509_SIG* shrouded = PKCS12_SAFEBAG_get0_pkcs8(sk_PKCS12_SAFEBAG_value(bags.get(), j));
+            if (!shrouded) continue;
+            const X509_ALGOR* alg = nullptr;
+            X509_SIG_get0(shrouded, &alg, nullptr);
+            return algorithmName(alg);
+        }
+    }
+    ERR_clear_error();
     return {};
 }
 
@@ -91,10 +125,6 @@ bool unsupportedError() {
     return unsupported;
 }
 
-void freeBags(STACK_OF(PKCS12_SAFEBAG) * s) { sk_PKCS12_SAFEBAG_pop_free(s, PKCS12_SAFEBAG_free); }
-using BagsPtr = Owned<STACK_OF(PKCS12_SAFEBAG), freeBags>;
-using Pkcs8Ptr = Owned<PKCS8_PRIV_KEY_INFO, PKCS8_PRIV_KEY_INFO_free>;
-
 // Every bag of every safe: the first private key, and certificates. The certificate that belongs
 // to the key becomes the certificate; the others, the chain. False when a safe or a bag cannot be
 // decrypted with this password.
@@ -107,9 +137,13 @@ bool readBags(PKCS12* p12, const char* pass, Pkcs12Contents& out) {
     for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
         PKCS7* safe = sk_PKCS7_value(safes.get(), i);
         int type = OBJ_obj2nid(safe->type);
-        BagsPtr bags(type == NID_pkcs7_data        ? PKCS12_unpack_p7data(safe)
-                     : type == NID_pkcs7_encrypted ? PKCS12_unpack_p7encdata(safe, pass, passLength)
-                                                   : nullptr);
+        if (type != NID_pkcs7_data && type != NID_pkcs7_encrypted) {
+            // Public-key privacy mode: the contents are enveloped for a certificate, not a password.
+            out.unsupportedAlgorithm = "contents protected by " + objectName(safe->type);
+            return false;
+        }
+        BagsPtr bags(type == NID_pkcs7_data ? PKCS12_unpack_p7data(safe)
+                                            : PKCS12_unpack_p7encdata(safe, pass, passLength));
         if (!bags) return false;
         for (int j = 0; j < sk_PKCS12_SAFEBAG_num(bags.get()); ++j) {
             PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags.get(), j);
@@ -168,13 +202,14 @@ int unpackPkcs12(const char* path, const char* password, Pkcs12Contents& out) {
     if (PKCS12_mac_present(p12.get())) {
         bool verified = false;
         for (const SecretString* form : forms) {
-            if (PKCS12_verify_mac(p12.get(), passOf(form), form ? -1 : 0) == 1) {
+            MacCheck check = checkPkcs12Mac(p12.get(), passOf(form), out.unsupportedAlgorithm);
+            if (check == MacCheck::Unsupported) return -1;
+            if (check == MacCheck::Verified) {
                 chosen = form;
                 verified = true;
                 break;
             }
         }
-        ERR_clear_error();
         if (!verified) return -3;
         forms = {chosen};  // the bags are decrypted with the form that verified
     }
@@ -186,10 +221,11 @@ int unpackPkcs12(const char* path, const char* password, Pkcs12Contents& out) {
             parsed = true;
             break;
         }
+        if (!out.unsupportedAlgorithm.empty()) break;
         unsupported = unsupportedError() || unsupported;
     }
     if (!parsed) {
-        if (unsupported) out.unsupportedAlgorithm = bagAlgorithm(p12.get());
+        if (unsupported && out.unsupportedAlgorithm.empty()) out.unsupportedAlgorithm = bagAlgorithm(p12.get());
         ERR_clear_error();
         return -1;
     }

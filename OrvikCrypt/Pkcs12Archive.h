@@ -1,7 +1,7 @@
 // Reading and writing PKCS #12 archives with OpenSSL, shared by the import and the password
 // change. Reading takes what users have: Windows exports (3DES, RC2-40), OpenSSL 1.x and 3 files,
-// files without a MAC, and Chinese passwords in the standard UTF-16 form or the byte-per-character
-// form that code-page programs write.
+// files without a MAC, PBMAC1 integrity (RFC 9579), and Chinese passwords in the standard UTF-16 form or the
+// byte-per-character form that code-page programs write.
 #pragma once
 
 #include <string>
@@ -15,11 +15,12 @@ struct Pkcs12Contents {
     PKeyPtr key;
     X509Ptr certificate;
     std::vector<X509Ptr> chain;
-    std::string unsupportedAlgorithm;  // set when a bag is encrypted with an algorithm we cannot use
+    std::string unsupportedAlgorithm;  // names the form when the archive uses one we cannot read
 };
 
-// 0; -1 unreadable or undecryptable, -2 not PKCS #12, -3 wrong password (MAC), -4 no private key,
-// -5 a private key other than RSA.
+// 0; -1 unreadable or undecryptable (with `unsupportedAlgorithm` set when the reason is a form we
+// cannot read, MAC or encryption), -2 not PKCS #12, -3 wrong password (the integrity check failed),
+// -4 no private key, -5 a private key other than RSA.
 int unpackPkcs12(const char* path, const char* password, Pkcs12Contents& out);
 
 // Writes a new archive (3DES bags, 2000 iterations, SHA-1 MAC) to `path` through a 0600 temporary

@@ -419,10 +419,9 @@ TimePtr chinaTime(time_t t) {
     return time;
 }
 
-}  // namespace
-
-std::string TestPki::crl(const IssuedCert& issuer, const std::vector<IssuedCert>& revoked, long nextUpdateOffset,
-                         const IssuedCert* signer, bool offsetTimes) {
+std::string makeCrl(const IssuedCert& issuer, const std::vector<IssuedCert>& revoked,
+                    std::optional<long> nextUpdateOffset, const IssuedCert* signer, bool offsetTimes,
+                    size_t fillerEntries) {
     ERR_clear_error();
     CrlPtr crl(check(X509_CRL_new(), "CRL"));
     check(X509_CRL_set_version(crl.get(), X509_CRL_VERSION_2), "CRL version");
@@ -430,13 +429,28 @@ std::string TestPki::crl(const IssuedCert& issuer, const std::vector<IssuedCert>
     time_t now = time(nullptr);
     TimePtr thisUpdate(offsetTimes ? chinaTime(now - 3600)
                                    : TimePtr(check(ASN1_TIME_adj(nullptr, now, 0, -3600), "thisUpdate")));
-    TimePtr nextUpdate(offsetTimes ? chinaTime(now + nextUpdateOffset)
-                                   : TimePtr(check(ASN1_TIME_adj(nullptr, now, 0, nextUpdateOffset), "nextUpdate")));
     check(X509_CRL_set1_lastUpdate(crl.get(), thisUpdate.get()), "thisUpdate");
-    check(X509_CRL_set1_nextUpdate(crl.get(), nextUpdate.get()), "nextUpdate");
+    if (nextUpdateOffset) {
+        TimePtr nextUpdate(offsetTimes
+                               ? chinaTime(now + *nextUpdateOffset)
+                               : TimePtr(check(ASN1_TIME_adj(nullptr, now, 0, *nextUpdateOffset), "nextUpdate")));
+        check(X509_CRL_set1_nextUpdate(crl.get(), nextUpdate.get()), "nextUpdate");
+    }
     for (const IssuedCert& cert : revoked) {
         RevokedPtr entry(check(X509_REVOKED_new(), "CRL entry"));
         check(X509_REVOKED_set_serialNumber(entry.get(), X509_get_serialNumber(cert.x509())), "CRL entry");
+        check(X509_REVOKED_set_revocationDate(entry.get(), thisUpdate.get()), "CRL entry");
+        check(X509_CRL_add0_revoked(crl.get(), entry.get()), "CRL entry");
+        entry.release();
+    }
+    // Filler serials start with 0x7e, so they never equal the random serials of issued certificates.
+    unsigned char octets[16] = {0x7e};
+    for (size_t i = 0; i < fillerEntries; ++i) {
+        for (int b = 0; b < 8; ++b) octets[15 - b] = static_cast<unsigned char>(i >> (8 * b));
+        IntegerPtr serial(check(ASN1_INTEGER_new(), "CRL entry"));
+        check(ASN1_STRING_set(serial.get(), octets, sizeof octets), "CRL entry");
+        RevokedPtr entry(check(X509_REVOKED_new(), "CRL entry"));
+        check(X509_REVOKED_set_serialNumber(entry.get(), serial.get()), "CRL entry");
         check(X509_REVOKED_set_revocationDate(entry.get(), thisUpdate.get()), "CRL entry");
         check(X509_CRL_add0_revoked(crl.get(), entry.get()), "CRL entry");
         entry.release();
@@ -455,6 +469,17 @@ std::string TestPki::crl(const IssuedCert& issuer, const std::vector<IssuedCert>
 
     check(X509_CRL_sign(crl.get(), (signer ? signer : &issuer)->key(), EVP_sha256()), "sign CRL");
     return toDer(crl.get(), i2d_X509_CRL);
+}
+
+}  // namespace
+
+std::string TestPki::crl(const IssuedCert& issuer, const std::vector<IssuedCert>& revoked, long nextUpdateOffset,
+                         const IssuedCert* signer, bool offsetTimes) {
+    return makeCrl(issuer, revoked, nextUpdateOffset, signer, offsetTimes, 0);
+}
+
+std::string TestPki::crlWith(const IssuedCert& issuer, const CrlSpec& wanted) {
+    return makeCrl(issuer, wanted.revoked, wanted.nextUpdateOffset, nullptr, false, wanted.fillerEntries);
 }
 
 void TestPki::save(const std::string& path, const std::string& bytes) {
@@ -483,10 +508,9 @@ std::string withSerialOctets(const std::string& der, const std::string& octets) 
     return tlv(0x30, tlv(0x30, tbsContent) + der.substr(afterTbs, cert.size() - afterTbs));
 }
 
-std::string TestPki::pkcs12(const IssuedCert& cert, const std::string& password) {
-    PKCS12* p12 =
-        PKCS12_create(password.c_str(), "my key", cert.key(), cert.x509(), nullptr,
-                      NID_pbe_WithSHA1And3_Key_TripleDES_CBC, NID_pbe_WithSHA1And3_Key_TripleDES_CBC, 2000, 2000, 0);
+std::string TestPki::pkcs12(const IssuedCert& cert, const std::string& password, const Pkcs12Spec& spec) {
+    PKCS12* p12 = PKCS12_create(password.c_str(), "my key", cert.key(), cert.x509(), nullptr, spec.keyCipher,
+                                spec.certCipher, 2000, spec.macIterations, 0);
     if (!p12) throw std::runtime_error("PKCS12_create failed");
     unsigned char* der = nullptr;
     int n = i2d_PKCS12(p12, &der);

@@ -1,6 +1,8 @@
 // Certificates, keys and CRLs made at test time, so no test depends on files that expire.
 #pragma once
 
+#include <openssl/obj_mac.h>
+
 #include <ctime>
 #include <memory>
 #include <optional>
@@ -65,6 +67,14 @@ private:
     std::shared_ptr<EVP_PKEY> key_;  // pooled keys are shared between certificates
 };
 
+// How pkcs12() protects a file: a cipher NID such as NID_aes_256_cbc gives PBES2 bags, -1 MAC
+// iterations no MAC.
+struct Pkcs12Spec {
+    int keyCipher = NID_pbe_WithSHA1And3_Key_TripleDES_CBC;
+    int certCipher = NID_pbe_WithSHA1And3_Key_TripleDES_CBC;
+    int macIterations = 2000;
+};
+
 class TestPki {
 public:
     // A root "Orvik Test Root" and an intermediate "Orvik Test CA" signed by it, made on first use.
@@ -84,10 +94,19 @@ public:
     // offset and without seconds.
     std::string crl(const IssuedCert& issuer, const std::vector<IssuedCert>& revoked, long nextUpdateOffset = 7 * 86400,
                     const IssuedCert* signer = nullptr, bool offsetTimes = false);
+    // A CRL as crl() makes it, in shapes crl() leaves out: without a next update, and with
+    // `fillerEntries` more revoked serials that match no certificate made here (a large list).
+    struct CrlSpec {
+        std::vector<IssuedCert> revoked{};
+        std::optional<long> nextUpdateOffset = 7 * 86400;  // empty: no nextUpdate at all
+        size_t fillerEntries = 0;
+    };
+    std::string crlWith(const IssuedCert& issuer, const CrlSpec& wanted);
 
     static void save(const std::string& path, const std::string& bytes);  // throws when it cannot write
-    // A PKCS #12 file of the certificate and its key, as Windows writes one (3DES, SHA-1 MAC).
-    static std::string pkcs12(const IssuedCert& cert, const std::string& password);
+    // A PKCS #12 file of the certificate and its key, as Windows writes one (3DES, SHA-1 MAC) unless
+    // the spec says otherwise.
+    static std::string pkcs12(const IssuedCert& cert, const std::string& password, const Pkcs12Spec& spec = {});
 
 private:
     TestPki();
