@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <memory>
 
+#include <strings.h>
+
 #include <orvik/AtomicFile.h>
+#include <orvik/PlatformDatabase.h>
 #include <orvik/ReadFile.h>
 #include <wabtags.h>
 
@@ -166,6 +169,34 @@ CVCard::Entry CContactCards::ToEntry(CContact& c, COtherCertStore& store) {
     return e;
 }
 
+namespace {
+
+bool sameAddress(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+// The person a card stands for: its display name and first address, as the book tells contacts
+// apart.
+bool samePerson(const CVCard::Entry& a, const CVCard::Entry& b) {
+    if (displayNameOf(a) != displayNameOf(b)) return false;
+    if (a.emails.empty() || b.emails.empty()) return a.emails.empty() && b.emails.empty();
+    return sameAddress(a.emails.front(), b.emails.front());
+}
+
+// A second card of the same person (phones export one per account) adds its addresses and
+// certificates to the first.
+void mergeInto(CVCard::Entry& first, const CVCard::Entry& second) {
+    for (const auto& mail : second.emails)
+        if (std::none_of(first.emails.begin(), first.emails.end(),
+                         [&](const std::string& have) { return sameAddress(have, mail); }))
+            first.emails.push_back(mail);
+    for (const auto& der : second.certificates)
+        if (std::find(first.certificates.begin(), first.certificates.end(), der) == first.certificates.end())
+            first.certificates.push_back(der);
+}
+
+}  // namespace
+
 int CContactCards::Import(const std::string& path, COEAddrBook& book, COtherCertStore& store, Result& result) {
     result = Result();
     std::string bytes;
@@ -178,55 +209,62 @@ int CContactCards::Import(const std::string& path, COEAddrBook& book, COtherCert
         result.error = errno == EINVAL ? path + " is not a regular file" : "cannot read " + path;
         return 3;
     }
-    std::vector<CVCard::Entry> entries;
-    if (!CVCard::Parse(bytes, entries, result.damaged, result.error)) return 8;
-    if (entries.empty()) {
+    std::vector<CVCard::Entry> parsed;
+    if (!CVCard::Parse(bytes, parsed, result.damaged, result.error)) return 8;
+    if (parsed.empty()) {
         result.error = result.damaged.size() == 1 ? result.damaged.front().error : "no card of the file can be read";
         return 8;
     }
-    std::vector<CContact> made;
-    for (const auto& e : entries) made.push_back(ToContact(e));
+    std::vector<CVCard::Entry> entries;
+    for (const auto& e : parsed) {
+        auto same = std::find_if(entries.begin(), entries.end(),
+                                 [&](const CVCard::Entry& have) { return samePerson(have, e); });
+        if (same == entries.end()) {
+            entries.push_back(e);
+        } else {
+            mergeInto(*same, e);
+            ++result.duplicates;
+        }
+    }
     // The book as it is: a card whose name and address are there already is not added twice.
     int rc = book.GetContacts();
     if (rc != 0) {
         result.error = "the address book cannot be read";
         return rc;
     }
-    std::vector<CContact> saved;
-    auto known = [&](CContact& c) {
-        for (CContact* have : book.getContacts())
-            if (have->getDisplayName() == c.getDisplayName() && have->getEmail() == c.getEmail()) return true;
-        // Phones export a person twice when they are in two accounts.
-        for (CContact& have : saved)
-            if (have.getDisplayName() == c.getDisplayName() && have.getEmail() == c.getEmail()) return true;
-        return false;
+    // The whole file goes in as one transaction, the certificates with the contacts: a failure,
+    // or the process dying on the way, leaves the book and the store as they were.
+    orvik::DatabaseBatch batch;
+    if (batch.rc() != ERROR_SUCCESS) {
+        result.error = "the address book is busy or cannot be written";
+        return 19;
+    }
+    auto fail = [&](int code, const char* error) {
+        result.error = error;
+        result.imported = result.certificates = 0;
+        return code;
     };
-    for (CContact& c : made) {
-        if (known(c)) {
+    for (const auto& e : entries) {
+        CContact c = ToContact(e);
+        const bool known = std::any_of(book.getContacts().begin(), book.getContacts().end(), [&](CContact* have) {
+            return have->getDisplayName() == c.getDisplayName() && sameAddress(have->getEmail(), c.getEmail());
+        });
+        if (known) {
             ++result.duplicates;
             continue;
         }
         rc = book.SaveContact(&c);
-        if (rc != 0) {
-            // Nothing half-imported: the contacts this import added go again.
-            for (CContact& undo : saved) book.DeleteContact(&undo);
-            result.error = "the address book cannot be written";
-            result.imported = 0;
-            return rc;
-        }
-        saved.push_back(c);
+        if (rc != 0) return fail(rc, "the address book cannot be written");
         ++result.imported;
     }
     for (const auto& e : entries)
         for (const auto& der : e.certificates) {
             CDigitalCertificate cert(der.data(), static_cast<int>(der.size()), CDigitalCertificate::ENC_DER);
             if (!cert.getPCCERT()) continue;
-            if (store.ImportCert(&cert) != 0) {
-                result.error = "a certificate cannot be stored in ADDRESSBOOK";
-                return 4;
-            }
+            if (store.ImportCert(&cert) != 0) return fail(4, "a certificate cannot be stored in ADDRESSBOOK");
             ++result.certificates;
         }
+    if (batch.commit() != ERROR_SUCCESS) return fail(19, "the address book cannot be written");
     return 0;
 }
 

@@ -89,7 +89,7 @@ int importCert(const Args& args) {
         if (!readAll(p.value("key"), key, kKeyFile, error)) return fail(error);
         rc = CMyCertStore().ImportCertAndKey(*cert, key);
         orvik::wipe(key);
-        if (rc == 5) return fail("the key cannot be read or is not the certificate's key");
+        if (rc == CMyCertStore::KeyUnusable) return fail("the key cannot be read or is not the certificate's key");
     } else if (name == "ADDRESSBOOK") {
         rc = COtherCertStore().ImportCert(cert.get());
     } else {
@@ -244,7 +244,7 @@ int checkRevocation(const Args& args) {
         CDigitalCertificate* c = store->getCert(i);
         c->GetCertInfo("ThumbPrint", thumb);
         c->GetCertInfo("SubjectCN", cn);
-        c->CRLCheck(state, !p.has("cache-only"));
+        (void)c->CRLCheck(state, !p.has("cache-only"));  // the state word says it all
         std::printf("%s\t%s\t%s\n", thumb.c_str(), cn.c_str(), state.c_str());
     }
     return Ok;

@@ -40,11 +40,13 @@ int importPfx(const Args& args) {
     if (!takePassword(p, {"password", "Password of the PKCS#12 file"}, password, error)) return fail(error);
     std::string provider = p.value("provider");
     CMyCertStore store;
-    int rc = store.ImportP12(provider.empty() ? nullptr : provider.c_str(), path.c_str(), password.c_str());
-    if (rc == 5 || rc == 6 || rc == 7) return fail(unpackFailure(path, password) + " (" + std::to_string(rc) + ")");
+    const CMyCertStore::Result rc =
+        store.ImportP12(provider.empty() ? nullptr : provider.c_str(), path.c_str(), password.c_str());
+    if (rc == CMyCertStore::FileUnusable || rc == CMyCertStore::NotPkcs12 || rc == CMyCertStore::WrongPassword)
+        return fail(unpackFailure(path, password) + " (" + std::to_string(rc) + ")");
     if (std::string problem = tokenProblem(store.DeviceError()); !problem.empty())
         return fail(problem + ": nothing was stored");
-    if (rc != 0) return fail("the certificate and key could not be stored (" + std::to_string(rc) + ")");
+    if (rc != CMyCertStore::Ok) return fail("the certificate and key could not be stored (" + std::to_string(rc) + ")");
     return Ok;
 }
 
@@ -65,9 +67,10 @@ int exportPfx(const Args& args) {
     orvik::SecretString password;
     if (!takePassword(p, {"password", "Password for the PKCS#12 file", true, true}, password, error))
         return fail(error);
-    int rc = store.ExportP12(index, p.positional[1].c_str(), password.c_str());
-    if (rc == 3) return fail("cannot write " + p.positional[1]);
-    if (rc != 0) return fail("the certificate's private key cannot be exported (" + std::to_string(rc) + ")");
+    const CMyCertStore::Result rc = store.ExportP12(index, p.positional[1].c_str(), password.c_str());
+    if (rc == CMyCertStore::CannotWrite) return fail("cannot write " + p.positional[1]);
+    if (rc != CMyCertStore::Ok)
+        return fail("the certificate's private key cannot be exported (" + std::to_string(rc) + ")");
     return Ok;
 }
 

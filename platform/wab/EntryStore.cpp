@@ -3,13 +3,9 @@
 #include <sys/random.h>
 #include <strings.h>
 
-#include <orvik/Home.h>
-
 namespace orvik::wab {
 
 namespace {
-
-constexpr int kBusyTimeoutMs = 15000;
 
 const char* const kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS wab_entries(
@@ -66,29 +62,6 @@ private:
     int rc_;
 };
 
-// BEGIN IMMEDIATE: writers queue on the busy handler instead of failing each other halfway.
-class Transaction {
-public:
-    explicit Transaction(sqlite3* db) : db_(db) {
-        rc_ = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    }
-    ~Transaction() {
-        if (rc_ == SQLITE_OK && !done_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    }
-    int rc() const { return rc_; }
-    int commit() {
-        done_ = true;
-        int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        return rc;
-    }
-
-private:
-    sqlite3* db_;
-    int rc_;
-    bool done_ = false;
-};
-
 bool toKey(const std::string& blob, EntryKey& key) {
     if (blob.size() != key.size()) return false;
     std::copy(blob.begin(), blob.end(), key.begin());
@@ -98,32 +71,36 @@ bool toKey(const std::string& blob, EntryKey& key) {
 }  // namespace
 
 HRESULT EntryStore::open(std::shared_ptr<EntryStore>& out) {
-    std::string path = orvik::platformDatabasePath();
-    if (path.empty()) return MAPI_E_DISK_ERROR;
-    sqlite3* db = nullptr;
-    int rc =
-        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
-    std::shared_ptr<EntryStore> store(new EntryStore(db));  // closes db on every path below
-    if (rc != SQLITE_OK) return MAPI_E_DISK_ERROR;
-    sqlite3_extended_result_codes(db, 0);
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    // A file that is not a database fails here, before anything is written to it.
-    rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK)
-        rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) return store->resultOf(rc);
-    Transaction tx(db);
-    if (tx.rc() != SQLITE_OK) return store->resultOf(tx.rc());
-    rc = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK) rc = tx.commit();
-    if (rc != SQLITE_OK) return store->resultOf(rc);
+    int rc = SQLITE_OK;
+    std::shared_ptr<PlatformDatabase> db = PlatformDatabase::open(rc);
+    if (!db) return rc == SQLITE_CANTOPEN ? MAPI_E_DISK_ERROR : resultOf(rc);
+    std::shared_ptr<EntryStore> store(new EntryStore(std::move(db)));
+    HRESULT hr = store->change(
+        [](sqlite3* c) -> HRESULT { return resultOf(sqlite3_exec(c, kSchema, nullptr, nullptr, nullptr)); });
+    if (FAILED(hr)) return hr;
     out = std::move(store);
     return S_OK;
 }
 
-EntryStore::~EntryStore() { sqlite3_close_v2(db_); }
+HRESULT EntryStore::change(const std::function<HRESULT(sqlite3*)>& work) {
+    HRESULT hr = S_OK;
+    int rc = db_->run(true, [&](sqlite3* c) {
+        hr = work(c);
+        return SUCCEEDED(hr);
+    });
+    return FAILED(hr) ? hr : resultOf(rc);
+}
 
-HRESULT EntryStore::resultOf(int rc) const {
+HRESULT EntryStore::read(const std::function<HRESULT(sqlite3*)>& work) {
+    HRESULT hr = S_OK;
+    db_->run(false, [&](sqlite3* c) {
+        hr = work(c);
+        return true;
+    });
+    return hr;
+}
+
+HRESULT EntryStore::resultOf(int rc) {
     switch (rc) {
     case SQLITE_OK:
     case SQLITE_DONE:
@@ -154,28 +131,29 @@ EntryKey EntryStore::newKey() {
 }
 
 HRESULT EntryStore::rows(std::vector<EntryRow>& out) {
-    std::lock_guard guard(lock_);
     out.clear();
-    // One pass: each entry with its display name and address, if it has them.
-    Statement st(db_,
-                 "SELECT e.eid, e.type, d.tag, d.value, m.tag, m.value FROM wab_entries e "
-                 "LEFT JOIN wab_props d ON d.entry = e.seq AND d.id = ?1 "
-                 "LEFT JOIN wab_props m ON m.entry = e.seq AND m.id = ?2 ORDER BY e.seq");
-    st.bind(1, kDisplayNameId).bind(2, kEmailId);
-    int rc;
-    while ((rc = st.step()) == SQLITE_ROW) {
-        EntryRow row;
-        if (!toKey(st.blob(0), row.key)) continue;
-        row.type = static_cast<ULONG>(st.integer(1));
-        if (static_cast<ULONG>(st.integer(2)) == PR_DISPLAY_NAME) row.displayName = st.blob(3);
-        if (static_cast<ULONG>(st.integer(4)) == PR_EMAIL_ADDRESS) row.email = st.blob(5);
-        out.push_back(std::move(row));
-    }
-    return rc == SQLITE_DONE ? S_OK : resultOf(st.rc());
+    return read([&](sqlite3* db) -> HRESULT {
+        // One pass: each entry with its display name and address, if it has them.
+        Statement st(db,
+                     "SELECT e.eid, e.type, d.tag, d.value, m.tag, m.value FROM wab_entries e "
+                     "LEFT JOIN wab_props d ON d.entry = e.seq AND d.id = ?1 "
+                     "LEFT JOIN wab_props m ON m.entry = e.seq AND m.id = ?2 ORDER BY e.seq");
+        st.bind(1, kDisplayNameId).bind(2, kEmailId);
+        int rc;
+        while ((rc = st.step()) == SQLITE_ROW) {
+            EntryRow row;
+            if (!toKey(st.blob(0), row.key)) continue;
+            row.type = static_cast<ULONG>(st.integer(1));
+            if (static_cast<ULONG>(st.integer(2)) == PR_DISPLAY_NAME) row.displayName = st.blob(3);
+            if (static_cast<ULONG>(st.integer(4)) == PR_EMAIL_ADDRESS) row.email = st.blob(5);
+            out.push_back(std::move(row));
+        }
+        return rc == SQLITE_DONE ? S_OK : resultOf(st.rc());
+    });
 }
 
-int64_t EntryStore::seqOf(const EntryKey& key, int& rc) {
-    Statement st(db_, "SELECT seq, type FROM wab_entries WHERE eid = ?");
+int64_t EntryStore::seqOf(sqlite3* db, const EntryKey& key, int& rc) {
+    Statement st(db, "SELECT seq, type FROM wab_entries WHERE eid = ?");
     st.bind(1, key);
     rc = st.step();
     if (rc == SQLITE_ROW) {
@@ -187,27 +165,28 @@ int64_t EntryStore::seqOf(const EntryKey& key, int& rc) {
 }
 
 HRESULT EntryStore::load(const EntryKey& key, ULONG& type, PropertyMap& props) {
-    std::lock_guard guard(lock_);
     props.clear();
-    Statement head(db_, "SELECT seq, type FROM wab_entries WHERE eid = ?");
-    head.bind(1, key);
-    int rc = head.step();
-    if (rc == SQLITE_DONE) return MAPI_E_NOT_FOUND;
-    if (rc != SQLITE_ROW) return resultOf(head.rc());
-    int64_t seq = head.integer(0);
-    type = static_cast<ULONG>(head.integer(1));
-    Statement st(db_, "SELECT id, tag, value FROM wab_props WHERE entry = ? ORDER BY id");
-    st.bind(1, seq);
-    while ((rc = st.step()) == SQLITE_ROW) {
-        auto id = static_cast<ULONG>(st.integer(0));
-        props[id] = {static_cast<ULONG>(st.integer(1)), st.blob(2)};
-    }
-    return rc == SQLITE_DONE ? S_OK : resultOf(st.rc());
+    return read([&](sqlite3* db) -> HRESULT {
+        Statement head(db, "SELECT seq, type FROM wab_entries WHERE eid = ?");
+        head.bind(1, key);
+        int rc = head.step();
+        if (rc == SQLITE_DONE) return MAPI_E_NOT_FOUND;
+        if (rc != SQLITE_ROW) return resultOf(head.rc());
+        int64_t seq = head.integer(0);
+        type = static_cast<ULONG>(head.integer(1));
+        Statement st(db, "SELECT id, tag, value FROM wab_props WHERE entry = ? ORDER BY id");
+        st.bind(1, seq);
+        while ((rc = st.step()) == SQLITE_ROW) {
+            auto id = static_cast<ULONG>(st.integer(0));
+            props[id] = {static_cast<ULONG>(st.integer(1)), st.blob(2)};
+        }
+        return rc == SQLITE_DONE ? S_OK : resultOf(st.rc());
+    });
 }
 
-HRESULT EntryStore::writeValues(int64_t seq, const PropertyMap& props) {
+HRESULT EntryStore::writeValues(sqlite3* db, int64_t seq, const PropertyMap& props) {
     for (const auto& [id, prop] : props) {
-        Statement st(db_, "INSERT OR REPLACE INTO wab_props(entry, id, tag, value) VALUES (?, ?, ?, ?)");
+        Statement st(db, "INSERT OR REPLACE INTO wab_props(entry, id, tag, value) VALUES (?, ?, ?, ?)");
         st.bind(1, seq).bind(2, id).bind(3, prop.tag).bind(4, prop.bytes.data(), prop.bytes.size());
         if (st.step() != SQLITE_DONE) return resultOf(st.rc());
     }
@@ -215,29 +194,27 @@ HRESULT EntryStore::writeValues(int64_t seq, const PropertyMap& props) {
 }
 
 HRESULT EntryStore::update(const EntryKey& key, const PropertyMap& changed, const std::set<ULONG>& deleted) {
-    std::lock_guard guard(lock_);
-    Transaction tx(db_);
-    if (tx.rc() != SQLITE_OK) return resultOf(tx.rc());
-    int rc = SQLITE_OK;
-    int64_t seq = seqOf(key, rc);
-    if (rc != SQLITE_OK) return resultOf(rc);
-    if (!seq) return MAPI_E_OBJECT_DELETED;
-    for (ULONG id : deleted) {
-        Statement st(db_, "DELETE FROM wab_props WHERE entry = ? AND id = ?");
-        st.bind(1, seq).bind(2, id);
-        if (st.step() != SQLITE_DONE) return resultOf(st.rc());
-    }
-    if (HRESULT hr = writeValues(seq, changed); FAILED(hr)) return hr;
-    return resultOf(tx.commit());
+    return change([&](sqlite3* db) -> HRESULT {
+        int rc = SQLITE_OK;
+        int64_t seq = seqOf(db, key, rc);
+        if (rc != SQLITE_OK) return resultOf(rc);
+        if (!seq) return MAPI_E_OBJECT_DELETED;
+        for (ULONG id : deleted) {
+            Statement st(db, "DELETE FROM wab_props WHERE entry = ? AND id = ?");
+            st.bind(1, seq).bind(2, id);
+            if (st.step() != SQLITE_DONE) return resultOf(st.rc());
+        }
+        return writeValues(db, seq, changed);
+    });
 }
 
-bool EntryStore::duplicateExists(const PropertyMap& props, int& rc) {
+bool EntryStore::duplicateExists(sqlite3* db, const PropertyMap& props, int& rc) {
     rc = SQLITE_OK;
     auto name = props.find(kDisplayNameId);
     auto mail = props.find(kEmailId);
     if (name == props.end() || name->second.tag != PR_DISPLAY_NAME) return false;
     std::string wanted = mail != props.end() && mail->second.tag == PR_EMAIL_ADDRESS ? mail->second.bytes : "";
-    Statement st(db_,
+    Statement st(db,
                  "SELECT m.value FROM wab_props d JOIN wab_entries e ON e.seq = d.entry AND e.type = ?3 "
                  "LEFT JOIN wab_props m ON m.entry = d.entry AND m.id = ?4 AND m.tag = ?5 "
                  "WHERE d.id = ?1 AND d.value = ?2");
@@ -257,38 +234,38 @@ bool EntryStore::duplicateExists(const PropertyMap& props, int& rc) {
 }
 
 HRESULT EntryStore::create(const EntryKey& key, ULONG type, const PropertyMap& props, bool checkDuplicate) {
-    std::lock_guard guard(lock_);
-    Transaction tx(db_);
-    if (tx.rc() != SQLITE_OK) return resultOf(tx.rc());
-    int rc = SQLITE_OK;
-    if (checkDuplicate && duplicateExists(props, rc)) return MAPI_E_COLLISION;
-    if (rc != SQLITE_OK) return resultOf(rc);
-    Statement st(db_, "INSERT INTO wab_entries(eid, type) VALUES (?, ?)");
-    st.bind(1, key).bind(2, type);
-    if (st.step() != SQLITE_DONE) return resultOf(st.rc());
-    if (HRESULT hr = writeValues(sqlite3_last_insert_rowid(db_), props); FAILED(hr)) return hr;
-    return resultOf(tx.commit());
+    return change([&](sqlite3* db) -> HRESULT {
+        int rc = SQLITE_OK;
+        if (checkDuplicate && duplicateExists(db, props, rc)) return MAPI_E_COLLISION;
+        if (rc != SQLITE_OK) return resultOf(rc);
+        Statement st(db, "INSERT INTO wab_entries(eid, type) VALUES (?, ?)");
+        st.bind(1, key).bind(2, type);
+        if (st.step() != SQLITE_DONE) return resultOf(st.rc());
+        return writeValues(db, sqlite3_last_insert_rowid(db), props);
+    });
 }
 
 HRESULT EntryStore::remove(const std::vector<EntryKey>& keys, size_t& removed) {
-    std::lock_guard guard(lock_);
     removed = 0;
-    Transaction tx(db_);
-    if (tx.rc() != SQLITE_OK) return resultOf(tx.rc());
-    for (const EntryKey& key : keys) {
-        int rc = SQLITE_OK;
-        int64_t seq = seqOf(key, rc);
-        if (rc != SQLITE_OK) return resultOf(rc);
-        if (!seq) continue;
-        Statement props(db_, "DELETE FROM wab_props WHERE entry = ?");
-        props.bind(1, seq);
-        if (props.step() != SQLITE_DONE) return resultOf(props.rc());
-        Statement entry(db_, "DELETE FROM wab_entries WHERE seq = ?");
-        entry.bind(1, seq);
-        if (entry.step() != SQLITE_DONE) return resultOf(entry.rc());
-        ++removed;
-    }
-    return resultOf(tx.commit());
+    size_t count = 0;
+    HRESULT hr = change([&](sqlite3* db) -> HRESULT {
+        for (const EntryKey& key : keys) {
+            int rc = SQLITE_OK;
+            int64_t seq = seqOf(db, key, rc);
+            if (rc != SQLITE_OK) return resultOf(rc);
+            if (!seq) continue;
+            Statement props(db, "DELETE FROM wab_props WHERE entry = ?");
+            props.bind(1, seq);
+            if (props.step() != SQLITE_DONE) return resultOf(props.rc());
+            Statement entry(db, "DELETE FROM wab_entries WHERE seq = ?");
+            entry.bind(1, seq);
+            if (entry.step() != SQLITE_DONE) return resultOf(entry.rc());
+            ++count;
+        }
+        return S_OK;
+    });
+    if (SUCCEEDED(hr)) removed = count;
+    return hr;
 }
 
 }  // namespace orvik::wab

@@ -1,17 +1,19 @@
 // The address book's entries in the per-user platform database, in tables of their own beside the
-// registry's. One connection per address-book session; every change is one transaction, so
-// several processes may use the book at once.
+// registry's, through the process's one connection to it. Every change is one transaction, so
+// several processes may use the book at once; in a batch (orvik::DatabaseBatch) the changes of a
+// whole import and the registry's go in together.
 #pragma once
 
 #include <sqlite3.h>
 
 #include <array>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
+
+#include <orvik/PlatformDatabase.h>
 
 #include "PropertyCodec.h"
 
@@ -30,7 +32,6 @@ public:
     // S_OK, MAPI_E_DISK_ERROR when the database cannot be opened, MAPI_E_CORRUPT_DATA when it is
     // damaged.
     static HRESULT open(std::shared_ptr<EntryStore>& out);
-    ~EntryStore();
     EntryStore(const EntryStore&) = delete;
     EntryStore& operator=(const EntryStore&) = delete;
 
@@ -51,14 +52,16 @@ public:
     static EntryKey newKey();
 
 private:
-    explicit EntryStore(sqlite3* db) : db_(db) {}
-    HRESULT resultOf(int rc) const;
-    int64_t seqOf(const EntryKey& key, int& rc);
-    HRESULT writeValues(int64_t seq, const PropertyMap& props);
-    bool duplicateExists(const PropertyMap& props, int& rc);
+    explicit EntryStore(std::shared_ptr<PlatformDatabase> db) : db_(std::move(db)) {}
+    static HRESULT resultOf(int rc);
+    // `work` in one transaction, committed when it succeeds.
+    HRESULT change(const std::function<HRESULT(sqlite3*)>& work);
+    HRESULT read(const std::function<HRESULT(sqlite3*)>& work);
+    static int64_t seqOf(sqlite3* db, const EntryKey& key, int& rc);
+    static HRESULT writeValues(sqlite3* db, int64_t seq, const PropertyMap& props);
+    static bool duplicateExists(sqlite3* db, const PropertyMap& props, int& rc);
 
-    sqlite3* db_;
-    std::mutex lock_;
+    std::shared_ptr<PlatformDatabase> db_;
 };
 
 }  // namespace orvik::wab

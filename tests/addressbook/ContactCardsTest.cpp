@@ -151,3 +151,43 @@ TEST(ContactCards, AFileWithNoGoodCardImportsNothing) {
     EXPECT_EQ(book.GetContactCount(), 0);
     EXPECT_EQ(CContactCards::Import(dir.file("missing.vcf"), book, store, result), 3);
 }
+
+TEST(ContactCards, ASecondCardOfThePersonAddsItsAddressesAndCertificates) {
+    TempHome home;
+    setWabPath(ORVIKWAB_PATH);
+    auto work = TestPki::instance().issue({.cn = "赵六", .email = "zl@example.com"});
+    auto home2 = TestPki::instance().issue({.cn = "赵六", .email = "zl@home.example.com"});
+    TempDir dir;
+    // As phones export a person kept in two accounts; the address differs in case only.
+    writeFile(dir.file("twice.vcf"),
+              "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:赵六\r\nEMAIL:zl@example.com\r\nKEY;TYPE=X509;ENCODING=b:" +
+                  base64(work.der) +
+                  "\r\nEND:VCARD\r\n"
+                  "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:赵六\r\nEMAIL:ZL@example.com\r\nEMAIL:zl@home.example.com\r\n"
+                  "KEY;TYPE=X509;ENCODING=b:" +
+                  base64(home2.der) + "\r\nKEY;TYPE=X509;ENCODING=b:" + base64(work.der) +
+                  "\r\nEND:VCARD\r\n"
+                  "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:赵六\r\nEMAIL:other@example.com\r\nEND:VCARD\r\n");
+    COEAddrBook book;
+    COtherCertStore store;
+    CContactCards::Result result;
+    ASSERT_EQ(CContactCards::Import(dir.file("twice.vcf"), book, store, result), 0) << result.error;
+    EXPECT_EQ(result.imported, 2) << "the same name with another address is another contact";
+    EXPECT_EQ(result.duplicates, 1);
+    EXPECT_EQ(result.certificates, 2);
+    ASSERT_EQ(book.GetContacts(), 0);
+    ASSERT_EQ(book.GetContactCount(), 2);
+    CContact* zl = book.getContact(0);
+    EXPECT_EQ(zl->getEmail(), "zl@example.com");
+    COEWABProperty* mails = zl->findField(PR_CONTACT_EMAIL_ADDRESSES);
+    ASSERT_EQ(mails->getVSize(), 2);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(mails->getVValue(1)->GetBuffer()), mails->getVValue(1)->size()),
+              "zl@home.example.com");
+    EXPECT_EQ(zl->getDefaultCertList()->getVSize(), 2);
+
+    // Imported again, nothing changes: the merged contact is known to the book.
+    ASSERT_EQ(CContactCards::Import(dir.file("twice.vcf"), book, store, result), 0) << result.error;
+    EXPECT_EQ(result.imported, 0);
+    ASSERT_EQ(book.GetContacts(), 0);
+    EXPECT_EQ(book.GetContactCount(), 2);
+}

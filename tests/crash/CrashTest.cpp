@@ -79,6 +79,7 @@ struct Writer {
     // undone or completed, whole, by the next run, and only then is the state checked.
     bool settlesOnNextRun = false;
     std::string env{};  // added to the environment of its every run
+    size_t killPoints = kKillPoints;
 };
 
 // Files a writer leaves while it works; none may outlive the next run.
@@ -161,13 +162,13 @@ Figures crashAt(const Writer& writer) {
     for (size_t i = 0; i < calls.size(); ++i) calls[i] = static_cast<long>(i + 1);
     std::mt19937 random(kSeed);
     std::shuffle(calls.begin(), calls.end(), random);
-    calls.resize(std::min(calls.size(), kKillPoints));
+    calls.resize(std::min(calls.size(), writer.killPoints));
     std::sort(calls.begin(), calls.end());
     std::vector<Point> points;
     for (long c : calls) points.push_back({false, c});
     // Too few calls to kill at: the rest of the points fall in time, over the whole run.
     std::uniform_int_distribution<long> when(0, duration + duration / 10);
-    while (points.size() < kKillPoints) points.push_back({true, when(random)});
+    while (points.size() < writer.killPoints) points.push_back({true, when(random)});
     f.points = points.size();
 
     for (const Point& point : points) {
@@ -453,9 +454,140 @@ Writer keySealed() {
     return w;
 }
 
+// The imports run with fewer kill points: each state check runs the program several times.
+constexpr size_t kImportKillPoints = 100;
+
+std::string base64Of(const std::string& pem) {
+    std::string out;
+    for (size_t at = 0; at < pem.size();) {
+        size_t end = pem.find('\n', at);
+        if (end == std::string::npos) end = pem.size();
+        const std::string line = pem.substr(at, end - at);
+        if (line.find("-----") == std::string::npos) out += line;
+        at = end + 1;
+    }
+    return out;
+}
+
+std::string card(const std::string& name, const std::string& email, const std::string& pem = "") {
+    std::string c = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" + name + "\r\nEMAIL:" + email + "\r\n";
+    if (!pem.empty()) c += "KEY;TYPE=X509;ENCODING=b:" + base64Of(pem) + "\r\n";
+    return c + "END:VCARD\r\n";
+}
+
+const char* const kNewPeople[][2] = {{"甲", "a@example.test"},
+                                     {"乙", "b@example.test"},
+                                     {"丙", "c@example.test"},
+                                     {"丁", "d@example.test"},
+                                     {"戊", "e@example.test"}};
+
+Writer vcardImported() {
+    Writer w{"vCard import",
+             [](const World& w) {
+                 writeFile(w.file("old.vcf"), card("老朋友", "old@example.test"));
+                 ASSERT_EQ(orvikctl(w, "vcard-import old.vcf").code, 0);
+                 std::string file;
+                 for (const auto& p : kNewPeople) file += card(p[0], p[1]);
+                 // The same person twice, the second card with a certificate: one contact.
+                 file += card("他人", "other@example.test") + card("他人", "other@example.test", people().other.pem);
+                 writeFile(w.file("new.vcf"), file);
+             },
+             "vcard-import new.vcf",
+             [](const World& w) -> std::string {
+                 Child list = orvikctl(w, "contacts");
+                 if (list.code != 0) return "the contacts cannot be listed: " + list.out;
+                 if (list.out.find("\told@example.test\t") == std::string::npos)
+                     return "the contact there before is gone";
+                 size_t have = 0, lines = 0;
+                 auto has = [&](const std::string& email) {
+                     return list.out.find("\t" + email + "\t") != std::string::npos;
+                 };
+                 for (const auto& p : kNewPeople) have += has(p[1]);
+                 for (char c : list.out) lines += c == '\n';
+                 const bool other = has("other@example.test");
+                 const bool cert = listed(w, "ADDRESSBOOK", people().other);
+                 if (have == 0 && !other && !cert && lines == 1) return "old";
+                 if (have == std::size(kNewPeople) && other && cert && lines == 7) return "new";
+                 return std::to_string(have) + " of the new contacts, " + std::to_string(lines) + " in all" +
+                        (other ? ", the merged one" : "") + (cert ? ", its certificate" : "");
+             },
+             [](const std::string&) { return std::string("vcard-import new.vcf"); }};
+    w.killPoints = kImportKillPoints;
+    return w;
+}
+
+const char* const kRegFile =
+    "Windows Registry Editor Version 5.00\r\n\r\n"
+    "[HKEY_CURRENT_USER\\Software\\Orvikon\\CrashTest]\r\n\"Old\"=-\r\n\"Kept\"=\"新的\"\r\n\r\n"
+    "[HKEY_CURRENT_USER\\Software\\Orvikon\\CrashTest\\A]\r\n\"One\"=dword:00000001\r\n"
+    "\"Two\"=\"二\"\r\n\"Three\"=hex:01,02,03\r\n\r\n"
+    "[HKEY_CURRENT_USER\\Software\\Orvikon\\CrashTest\\B]\r\n\"Four\"=\"四\"\r\n\"Five\"=dword:00000005\r\n";
+
+Writer regImported() {
+    Writer w{"registry file imported",
+             [](const World& w) {
+                 const std::string key = "'HKCU\\Software\\Orvikon\\CrashTest'";
+                 ASSERT_EQ(orvikctl(w, "reg-set " + key + " Old sz 旧的").code, 0);
+                 ASSERT_EQ(orvikctl(w, "reg-set " + key + " Kept sz 旧的").code, 0);
+                 writeFile(w.file("new.reg"), kRegFile);
+             },
+             "reg-import new.reg --any-key",
+             [](const World& w) -> std::string {
+                 // Three queries, not one per value: the state is checked after every kill.
+                 auto key = [&](const std::string& sub) {
+                     Child q = orvikctl(w, "reg-query 'HKCU\\Software\\Orvikon\\CrashTest" + sub + "'");
+                     return q.code == 0 ? q.out : std::string();
+                 };
+                 const std::string top = key(""), a = key("\\A"), b = key("\\B");
+                 int added = 0;
+                 for (const char* name : {"One\t", "Two\t", "Three\t"}) added += a.find(name) != std::string::npos;
+                 for (const char* name : {"Four\t", "Five\t"}) added += b.find(name) != std::string::npos;
+                 const bool old = top.find("Old\t") != std::string::npos;
+                 const bool wasOld = top.find("Kept\tREG_SZ\t旧的") != std::string::npos && old;
+                 const bool isNew = top.find("Kept\tREG_SZ\t新的") != std::string::npos && !old;
+                 if (wasOld && added == 0) return "old";
+                 if (isNew && added == 5) return "new";
+                 return std::to_string(added) + " of 5 values, the key holding " + top;
+             },
+             [](const std::string&) { return std::string("reg-import new.reg --any-key"); }};
+    w.killPoints = kImportKillPoints;
+    return w;
+}
+
+// The key containers on the disk, counted after the program has opened "MY" once.
+size_t containers(const World& w) {
+    size_t n = 0;
+    if (fs::exists(w.home + "/keys/user"))
+        for (auto& e : fs::directory_iterator(w.home + "/keys/user")) n += e.path().extension() == ".key";
+    return n;
+}
+
+Writer pkcs12Imported() {
+    Writer w{"PKCS#12 import",
+             [](const World& w) {
+                 TestPki::save(w.file("me.pfx"), TestPki::pkcs12(people().me, "pw"));
+                 writeFile(w.file("doc.txt"), "to be signed");
+             },
+             "import-pfx me.pfx --password pw",
+             [](const World& w) -> std::string {
+                 // Listing opens "MY": what a killed import left goes then.
+                 const bool mine = listed(w, "MY", people().me);
+                 const size_t keys = containers(w);
+                 if (!mine) return keys == 0 ? "old" : std::to_string(keys) + " key containers without a certificate";
+                 if (keys != 1) return "listed, with " + std::to_string(keys) + " key containers";
+                 Child sign = orvikctl(w, "sign doc.txt doc.p7s --cert " + people().myThumb());
+                 fs::remove(w.file("doc.p7s"));
+                 return sign.code == 0 ? "new" : "listed without a usable key: " + sign.out;
+             },
+             [](const std::string&) { return std::string("import-pfx me.pfx --password pw"); }};
+    w.killPoints = kImportKillPoints;
+    return w;
+}
+
 std::vector<Writer> writers() {
     return {certificateStore(),    keyContainer(),   pkcs12InPlace(),   secureFileWritten(),
-            secureFileDecrypted(), foxmailAccount(), updateInstalled(), keySealed()};
+            secureFileDecrypted(), foxmailAccount(), updateInstalled(), keySealed(),
+            vcardImported(),       regImported(),    pkcs12Imported()};
 }
 
 class CrashEach : public ::testing::TestWithParam<int> {};
@@ -463,7 +595,7 @@ class CrashEach : public ::testing::TestWithParam<int> {};
 TEST_P(CrashEach, KilledAnywhereLeavesTheOldOrTheNewStateAndStartsCleanly) {
     Writer w = writers()[static_cast<size_t>(GetParam())];
     Figures f = crashAt(w);
-    EXPECT_GE(f.points, 200u) << w.name << " has too few operations to kill";
+    EXPECT_GE(f.points, w.killPoints) << w.name << " has too few operations to kill";
     // A journal's next run finishes what the staged files allow: the old state may never remain.
     if (!w.settlesOnNextRun) {
         EXPECT_GT(f.old, 0u) << w.name;
@@ -475,10 +607,11 @@ TEST_P(CrashEach, AFullDiskGivesAMessageAndLosesNothing) { diskFull(writers()[st
 
 std::string writerName(const ::testing::TestParamInfo<int>& info) {
     static const char* const names[] = {"CertificateStore",    "KeyContainer",   "Pkcs12InPlace",   "SecureFileWritten",
-                                        "SecureFileDecrypted", "FoxmailAccount", "UpdateInstalled", "KeySealed"};
+                                        "SecureFileDecrypted", "FoxmailAccount", "UpdateInstalled", "KeySealed",
+                                        "VcardImport",         "RegImport",      "Pkcs12Import"};
     return names[info.param];
 }
 
-INSTANTIATE_TEST_SUITE_P(Writers, CrashEach, ::testing::Range(0, 8), writerName);
+INSTANTIATE_TEST_SUITE_P(Writers, CrashEach, ::testing::Range(0, 11), writerName);
 
 }  // namespace

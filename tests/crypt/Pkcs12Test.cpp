@@ -6,11 +6,15 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <CaCertStore.h>
 #include <Encodings.h>
@@ -19,6 +23,7 @@
 #include <orvik/CodePage.h>
 #include <orvik/KeyBlob.h>
 #include <orvik/OpenSslProviders.h>
+#include <orvik/PendingKeyContainer.h>
 #include <windows.h>
 
 #include "support/ChildProcess.h"
@@ -325,4 +330,82 @@ TEST(Pkcs12, AFailedInPlaceChangeLeavesTheOriginalByteIdentical) {
     size_t files = 0;
     for (auto& entry : std::filesystem::directory_iterator(dir.path())) files += entry.is_regular_file();
     EXPECT_EQ(files, 1u) << "no temporary file left behind";
+}
+
+namespace {
+
+// The names of the user's key containers, from their file names.
+std::vector<std::string> containerNames(const TempHome& home) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(home.file("keys/user"), ec);
+         !ec && it != std::filesystem::directory_iterator(); ++it) {
+        const std::string file = it->path().filename().string();
+        if (it->path().extension() != ".key") continue;
+        std::string name;
+        for (size_t i = 0; i + 1 < file.size() - 4; i += 2)
+            name.push_back(static_cast<char>(std::stoi(file.substr(i, 2), nullptr, 16)));
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool makeContainer(const std::string& name) {
+    HCRYPTPROV prov = 0;
+    if (!CryptAcquireContextA(&prov, name.c_str(), MS_DEF_PROV_A, PROV_RSA_FULL, CRYPT_NEWKEYSET)) return false;
+    CryptReleaseContext(prov, 0);
+    return true;
+}
+
+// A process that marks a container and dies without a word, as a killed import does.
+void dieHolding(const std::string& name, bool replaced) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto* mark = new orvik::PendingKeyContainer;  // never destroyed: the process just ends
+        bool ok = replaced ? mark->markReplaced(name) : mark->mark(name) && makeContainer(name);
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+}  // namespace
+
+TEST(Pkcs12, WhatAnImportThatDiedLeftGoesWhenMyIsOpenedAndNothingElse) {
+    TempHome home;
+    TempDir dir;
+    IssuedCert a = TestPki::instance().issue({.cn = "甲"});
+    TestPki::save(dir.file("a.pfx"), makePfx(a, "pw"));
+    ASSERT_EQ(CMyCertStore().ImportP12(nullptr, dir.file("a.pfx").c_str(), "pw"), CMyCertStore::Ok);
+    const std::vector<std::string> stored = containerNames(home);
+    ASSERT_EQ(stored.size(), 1u);
+
+    // Killed before its certificate was stored; killed after (its key is in use); still running.
+    dieHolding("dead", false);
+    dieHolding(stored[0], true);
+    {
+        orvik::PendingKeyContainer live;
+        ASSERT_TRUE(live.mark("live"));
+        ASSERT_TRUE(makeContainer("live"));
+        EXPECT_FALSE(orvik::PendingKeyContainer().mark("live")) << "a container that is there is never marked new";
+        EXPECT_EQ(containerNames(home), (std::vector<std::string>{stored[0], "dead", "live"}));
+
+        CMyCertStore my;
+        ASSERT_EQ(my.OpenCertStore(), 0);
+        EXPECT_EQ(containerNames(home), (std::vector<std::string>{stored[0], "live"}));
+        EXPECT_TRUE(signsWith(a));
+        EXPECT_EQ(containerCount(home), 3u) << "only the running import's mark is left";
+    }
+    // An import that fails takes its container and mark with it.
+    EXPECT_EQ(containerNames(home), stored);
+    EXPECT_EQ(containerCount(home), 1u);
+
+    // The same file again: the certificate gets the new key, and the old container goes.
+    ASSERT_EQ(CMyCertStore().ImportP12(nullptr, dir.file("a.pfx").c_str(), "pw"), CMyCertStore::Ok);
+    EXPECT_EQ(containerCount(home), 1u);
+    EXPECT_NE(containerNames(home), stored);
+    EXPECT_TRUE(signsWith(a));
 }

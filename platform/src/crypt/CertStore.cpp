@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include <orvik/PendingKeyContainer.h>
 #include <winbase.h>
 #include <winreg.h>
 
@@ -156,6 +157,8 @@ HCERTSTORE openSystem(const char* name, DWORD flags) {
         return nullptr;
     }
     RegCloseKey(key);
+    // What an import that died left: a key container no certificate names.
+    if (location == CERT_SYSTEM_STORE_CURRENT_USER && !strcasecmp(name, "MY")) orvik::sweepPendingKeyContainers();
     for (size_t i = 0; i < core->hives.size(); ++i) orvik::crypt::loadHive(*core, core->hives[i], storeKey);
     if (location == CERT_SYSTEM_STORE_CURRENT_USER && !strcasecmp(name, "MY"))
         orvik::token::appendTokenCertificates(*core);

@@ -11,11 +11,22 @@
 #include <cstring>
 
 #include <orvik/AtomicFile.h>
+#include <orvik/CodePage.h>
 #include <orvik/Home.h>
+#include <orvik/PendingKeyContainer.h>
+#include <orvik/TempFile.h>
 #include <winbase.h>
+#include <winreg.h>
 
+#include <set>
+#include <vector>
+
+#include "../registry/RegistryInternal.h"
 #include "../secret/Notices.h"
 #include "../secret/SealedContainer.h"
+#include "CertStore.h"
+#include "KeyProvInfo.h"
+#include "StoreEntry.h"
 
 namespace orvik::crypt {
 
@@ -338,3 +349,158 @@ KeyContainer::Sealing KeyContainer::sealAll(int& sealed, std::string& problem) {
 }
 
 }  // namespace orvik::crypt
+
+namespace orvik {
+
+namespace {
+
+constexpr char kPendingPrefix[] = ".orvik-pending-";
+
+std::string markerOf(const std::string& name) {
+    return crypt::folderOf(false) + "/" + kPendingPrefix + crypt::hexName(name);
+}
+
+// The user's containers that a certificate of "MY" names; false when the store cannot be read.
+bool namedContainers(std::set<std::string>& names) {
+    std::vector<std::pair<std::string, std::vector<BYTE>>> entries;
+    if (registry::readSubKeyValues(HKEY_CURRENT_USER, crypt::systemStoreKey("MY"), "Blob", entries) != ERROR_SUCCESS)
+        return false;
+    for (const auto& [key, blob] : entries) {
+        crypt::Properties props;
+        std::vector<BYTE> der;
+        if (!crypt::decodeElement(blob.data(), blob.size(), props, der)) continue;
+        auto info = props.find(CERT_KEY_PROV_INFO_PROP_ID);
+        if (info == props.end()) continue;
+        std::vector<BYTE> laid(crypt::keyProvInfoSize(info->second));
+        if (laid.empty() || !crypt::decodeKeyProvInfo(info->second, laid.data(), static_cast<DWORD>(laid.size())))
+            continue;
+        const auto* p = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(laid.data());
+        if (p->pwszContainerName && !(p->dwFlags & CRYPT_MACHINE_KEYSET))
+            names.insert(utf16ToUtf8(p->pwszContainerName));
+    }
+    return true;
+}
+
+void syncFolder(const std::string& dir) {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+PendingKeyContainer::~PendingKeyContainer() {
+    if (fd_ < 0) return;
+    // The container first: a death in between leaves a mark without a container, which the next
+    // sweep clears.
+    if (!replaced_) crypt::KeyContainer::remove(name_, false);
+    unmark();
+}
+
+bool PendingKeyContainer::mark(const std::string& name) { return markAs(name, false); }
+
+bool PendingKeyContainer::markReplaced(const std::string& name) { return markAs(name, true); }
+
+void PendingKeyContainer::discard() {
+    if (fd_ < 0) return;
+    std::set<std::string> named;
+    if (namedContainers(named) && !named.count(name_)) crypt::KeyContainer::remove(name_, false);
+    unmark();
+}
+
+bool PendingKeyContainer::markAs(const std::string& name, bool replaced) {
+    if (fd_ >= 0) {
+        errno = EBUSY;
+        return false;
+    }
+    std::string home, temp;
+    const std::string dir = crypt::folderOf(false);
+    if (!ensureHomeDir(home) || !crypt::ensureDir(home + "/keys") || !crypt::ensureDir(dir)) return false;
+    if (crypt::KeyContainer::exists(name, false) != replaced) {
+        errno = replaced ? ENOENT : EEXIST;
+        return false;
+    }
+    // Locked before it carries its name, so that a sweep never takes a live import's mark for a
+    // dead one.
+    const int fd = createTempFile(dir, ".orvik-part-", temp);
+    if (fd < 0) return false;
+    const std::string marker = markerOf(name);
+    int error = 0;
+    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    if (::link(temp.c_str(), marker.c_str()) != 0) error = errno;
+    ::unlink(temp.c_str());
+    if (error) {
+        ::close(fd);
+        errno = error;
+        return false;
+    }
+    syncFolder(dir);
+    name_ = name;
+    marker_ = marker;
+    fd_ = fd;
+    replaced_ = replaced;
+    return true;
+}
+
+void PendingKeyContainer::keep() {
+    if (fd_ >= 0) unmark();
+}
+
+void PendingKeyContainer::unmark() {
+    // Unlinked while still locked: a sweep that waited for the lock finds the mark gone.
+    ::unlink(marker_.c_str());
+    ::close(fd_);
+    fd_ = -1;
+}
+
+int sweepPendingKeyContainers() {
+    const std::string dir = crypt::folderOf(false);
+    DIR* d = opendir(dir.c_str());
+    if (!d) return 0;
+    struct Dead {
+        std::string name, marker;
+        int fd;
+    };
+    std::vector<Dead> dead;
+    const size_t prefix = sizeof kPendingPrefix - 1;
+    while (dirent* e = readdir(d)) {
+        std::string file = e->d_name, name;
+        if (file.compare(0, prefix, kPendingPrefix) != 0 || !crypt::nameOfFile(file.substr(prefix) + ".key", name))
+            continue;
+        const std::string marker = dir + "/" + file;
+        const int fd = ::open(marker.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) continue;
+        struct stat held {
+        }, named{};
+        // A lock that is taken belongs to an import still running; a mark unlinked meanwhile to
+        // one that has finished.
+        const bool orphaned = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 &&
+                              ::lstat(marker.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+                              held.st_dev == named.st_dev;
+        if (orphaned) {
+            dead.push_back({name, marker, fd});
+        } else {
+            ::close(fd);
+        }
+    }
+    closedir(d);
+    int removed = 0;
+    std::set<std::string> named;
+    // Read only now, with the marks held: a certificate stored before its importer died counts.
+    const bool known = !dead.empty() && namedContainers(named);
+    for (const Dead& m : dead) {
+        if (known) {
+            if (!named.count(m.name) && crypt::KeyContainer::exists(m.name, false) &&
+                crypt::KeyContainer::remove(m.name, false))
+                ++removed;
+            ::unlink(m.marker.c_str());
+        }
+        ::close(m.fd);
+    }
+    if (removed) secret::logLine(std::to_string(removed) + " key container(s) of an unfinished import removed");
+    return removed;
+}
+
+}  // namespace orvik

@@ -252,6 +252,17 @@ void RegistryDatabase::Batch::end() {
     db_->lock_.unlock();
 }
 
+int RegistryDatabase::run(bool write, const std::function<bool(sqlite3*)>& work) {
+    Lock lock(*this);
+    if (!write) {
+        work(db_);
+        return SQLITE_OK;
+    }
+    Transaction tx(*this);
+    if (tx.rc() != SQLITE_OK) return tx.rc();
+    return work(db_) ? tx.commit() : SQLITE_OK;
+}
+
 std::shared_ptr<RegistryDatabase> RegistryDatabase::current(LONG* error) {
     std::string path = orvik::platformDatabasePath();
     if (path.empty()) {

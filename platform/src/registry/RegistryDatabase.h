@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -61,6 +62,12 @@ public:
 
     // Case folding as the registry compares names.
     static std::string fold(std::string_view name);
+
+    // For the address book, whose tables share the file: runs `work` on the connection under its
+    // lock; with `write`, inside a transaction of its own (a savepoint in this thread's batch),
+    // committed when `work` returns true and rolled back otherwise. The SQLite code of BEGIN or
+    // COMMIT; SQLITE_OK when `work` declined.
+    int run(bool write, const std::function<bool(sqlite3*)>& work);
 
     // Every registry call this thread makes on the database while a batch lives joins one
     // transaction, which applies whole at commit or not at all; other threads wait for it.
