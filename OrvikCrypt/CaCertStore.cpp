@@ -4,4 +4,6 @@ CCaCertStore::~CCaCertStore() = default;
 
 int CCaCertStore::OpenCertStore() { return OpenSystemStore("CA", __FILE__); }
 
-int CCaCertStore::ImportCert(const char* path) { return ImportCertFile("CA", path, __FILE__); }
+CCaCertStore::Code CCaCertStore::ImportCert(const char* path) {
+    return static_cast<Code>(ImportCertFile("CA", path, __FILE__));
+}

@@ -10,6 +10,7 @@ public:
     CCaCertStore& operator=(const CCaCertStore& other) = default;
     ~CCaCertStore() override;
     int OpenCertStore() override;
-    // One DER certificate file into "CA", replacing an equal one: 0, 3, 8, or 4.
-    int ImportCert(const char* path);
+    // One DER certificate file into "CA", replacing an equal one: Ok, FileError, NotACertificate,
+    // or PlatformFailed.
+    [[nodiscard]] Code ImportCert(const char* path);
 };

@@ -42,11 +42,11 @@ int CCertStore::OpenSystemStore(const char* name, const char* sourceFile) {
     store = CertOpenSystemStoreA(0, name);
     if (!store) {
         log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, sourceFile, "CertOpenSystemStore Error: 0x%x", GetLastError());
-        return 4;
+        return PlatformFailed;
     }
     PCCERT_CONTEXT ctx = nullptr;
     while ((ctx = CertEnumCertificatesInStore(store, ctx))) certificates.push_back(new CDigitalCertificate(ctx));
-    return 0;
+    return Ok;
 }
 
 CDigitalCertificate* CCertStore::getCert(int index) {
@@ -124,13 +124,13 @@ int CCertStore::AddToSystemStore(const char* name, PCCERT_CONTEXT context, const
     HCERTSTORE target = CertOpenSystemStoreA(0, name);
     if (!target) {
         log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, sourceFile, "CertOpenSystemStore Error: 0x%x", GetLastError());
-        return 4;
+        return PlatformFailed;
     }
-    int rc = 0;
+    int rc = Ok;
     if (!CertAddCertificateContextToStore(target, context, CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
         log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, sourceFile, "CertAddCertificateContextToStore Error: 0x%x",
                 GetLastError());
-        rc = 4;
+        rc = PlatformFailed;
     }
     CertCloseStore(target, CERT_CLOSE_STORE_FORCE_FLAG);
     return rc;
@@ -140,10 +140,10 @@ int CCertStore::ImportCertFile(const char* name, const char* path, const char* s
     // The whole file, bounded, and never a FIFO or a device that would never end.
     std::string bytes;
     if (!path || !orvik::readRegularFile(path, bytes, static_cast<size_t>(kMaxCertificateFile)))
-        return path && errno == EFBIG ? 8 : 3;
-    if (bytes.empty()) return 8;
+        return path && errno == EFBIG ? NotACertificate : FileError;
+    if (bytes.empty()) return NotACertificate;
     // Certificate files from other systems are often PEM.
     auto cert = CDigitalCertificate::FromFileBytes(bytes);
-    if (!cert) return 8;
+    if (!cert) return NotACertificate;
     return AddToSystemStore(name, cert->getPCCERT(), sourceFile);
 }

@@ -14,13 +14,24 @@
 
 class ORVIKCRYPT_API CCertStore {
 public:
+    // Result codes of the stores, with the values of the certificate's own.
+    enum Code : int {
+        Ok = 0,
+        NothingDone = 1,  // no certificate given
+        FileError = 3,    // the file cannot be read
+        PlatformFailed = 4,
+        NotACertificate = 8,  // the bytes hold no certificate (or too many of them)
+    };
+
     CCertStore();
     // Copies own copies of the certificate objects and their own handle on the store.
     CCertStore(const CCertStore& other);
     CCertStore& operator=(const CCertStore& other);
     virtual ~CCertStore();
 
-    // Reloads the list from the system store; 0, or 4 when the store cannot be opened.
+    // Reloads the list from the system store; Ok, or PlatformFailed when the store cannot be
+    // opened (an int, the type the personal store's override has). The list is empty then, which
+    // is all most callers show, so the code may be left unread.
     virtual int OpenCertStore() = 0;
 
     int GetCertCount() const { return static_cast<int>(certificates.size()); }
@@ -35,11 +46,13 @@ public:
     void CloseStore();
 
 protected:
-    int OpenSystemStore(const char* name, const char* sourceFile);
-    // Adds a certificate to a system store, replacing an equal one; 0, or 4 (logged).
+    // These give the values of Code as int, as the stores' own results of every kind take them.
+    [[nodiscard]] int OpenSystemStore(const char* name, const char* sourceFile);
+    // Adds a certificate to a system store, replacing an equal one; Ok, or PlatformFailed (logged).
     int AddToSystemStore(const char* name, PCCERT_CONTEXT context, const char* sourceFile);
-    // Imports one DER certificate file (at most 1 MiB) into a system store: 0, 3, 8 or 4.
-    int ImportCertFile(const char* name, const char* path, const char* sourceFile);
+    // Imports one DER certificate file (at most 1 MiB) into a system store: Ok, FileError,
+    // NotACertificate or PlatformFailed.
+    [[nodiscard]] int ImportCertFile(const char* name, const char* path, const char* sourceFile);
 
     HCERTSTORE store;
     CSecLog log;
@@ -50,5 +63,6 @@ private:
 };
 
 // Installs the built-in trusted authorities: the roots into the Root store, the intermediate
-// authorities into CA. Running it again changes nothing. 0, or 4 when the registry fails.
-ORVIKCRYPT_API int DoInstallCerts();
+// authorities into CA. Running it again changes nothing. Ok, or PlatformFailed when the registry
+// fails.
+[[nodiscard]] ORVIKCRYPT_API CCertStore::Code DoInstallCerts();

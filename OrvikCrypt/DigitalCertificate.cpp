@@ -61,49 +61,49 @@ CDigitalCertificate::~CDigitalCertificate() {
     if (certificate) CertFreeCertificateContext(certificate);
 }
 
-int CDigitalCertificate::nameString(DWORD type, DWORD flags, std::string& out, int line) {
+CDigitalCertificate::Code CDigitalCertificate::nameString(DWORD type, DWORD flags, std::string& out, int line) {
     // The size first, so no name is ever cut.
     DWORD size = CertGetNameStringA(certificate, type, flags, nullptr, nullptr, 0);
     if (size == 0) {
         log.Log(CSecLog::SEC_LOG_ERROR, line, __FILE__, "CertGetNameString Error: 0x%x", GetLastError());
-        return 4;
+        return PlatformFailed;
     }
     std::string text(size, '\0');
     CertGetNameStringA(certificate, type, flags, nullptr, text.data(), size);
     text.resize(std::strlen(text.c_str()));
     out = text;
-    return 0;
+    return Ok;
 }
 
-int CDigitalCertificate::SysTimeToStr(const SYSTEMTIME& time, std::string& out) {
+CDigitalCertificate::Code CDigitalCertificate::SysTimeToStr(const SYSTEMTIME& time, std::string& out) {
     char date[254];
     char clock[254];
     if (!GetDateFormatA(0, LOCALE_USE_CP_ACP, &time, "yyyy'-'MM'-'dd", date, sizeof date) ||
         !GetTimeFormatA(0, TIME_FORCE24HOURFORMAT, &time, "HH':'mm':'ss", clock, sizeof clock))
-        return 4;
+        return PlatformFailed;
     out = std::string(date) + " " + clock;
-    return 0;
+    return Ok;
 }
 
-int CDigitalCertificate::timeText(const FILETIME& time, std::string& out) {
+CDigitalCertificate::Code CDigitalCertificate::timeText(const FILETIME& time, std::string& out) {
     FILETIME local{};
     SYSTEMTIME st{};
     if (!FileTimeToLocalFileTime(&time, &local) || !FileTimeToSystemTime(&local, &st)) {
         log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "FileTimeToSystemTime Error: 0x%x", GetLastError());
-        return 4;
+        return PlatformFailed;
     }
     return SysTimeToStr(st, out);
 }
 
-int CDigitalCertificate::GetCertInfo(const char* key, std::string& out) {
-    if (!key) return 2;
-    if (!certificate) return 1;
+CDigitalCertificate::Code CDigitalCertificate::GetCertInfo(const char* key, std::string& out) {
+    if (!key) return UnknownKey;
+    if (!certificate) return NothingDone;
     const CERT_INFO* info = certificate->pCertInfo;
     auto is = [key](const char* name) { return strcasecmp(key, name) == 0; };
     if (is("Version")) {
         out = std::to_string(info->dwVersion + 1);
         out.insert(out.begin(), 'V');
-        return 0;
+        return Ok;
     }
     if (is("IssuerName") || is("SubjectName")) {
         CERT_NAME_BLOB name = is("IssuerName") ? info->Issuer : info->Subject;
@@ -113,7 +113,7 @@ int CDigitalCertificate::GetCertInfo(const char* key, std::string& out) {
         CertNameToStrA(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, &name, type, text.data(), size);
         text.resize(std::strlen(text.c_str()));
         out = text;
-        return 0;
+        return Ok;
     }
     if (is("SerialNumber")) {
         // Least significant byte first. A negative number loses its redundant sign bytes; leading
@@ -129,20 +129,20 @@ int CDigitalCertificate::GetCertInfo(const char* key, std::string& out) {
             text += pair;
         }
         out = text;
-        return 0;
+        return Ok;
     }
     if (is("CSP")) {
         DWORD size = 0;
-        if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) return 0;
+        if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) return Ok;
         std::vector<BYTE> buf(size);
         if (!CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, buf.data(), &size)) {
             log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CertGetCertificateContextProperty Error: 0x%x",
                     GetLastError());
-            return 4;
+            return PlatformFailed;
         }
         const auto* prov = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buf.data());
         out = prov->pwszProvName ? orvik::utf16ToUtf8(prov->pwszProvName) : std::string();
-        return 0;
+        return Ok;
     }
     if (is("ValidFromDate")) return timeText(info->NotBefore, out);
     if (is("ValidToDate")) return timeText(info->NotAfter, out);
@@ -155,27 +155,27 @@ int CDigitalCertificate::GetCertInfo(const char* key, std::string& out) {
         DWORD size = sizeof hash;
         if (!CryptHashCertificate(0, 0, 0, certificate->pbCertEncoded, certificate->cbCertEncoded, hash, &size)) {
             log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptHashCertificate Error: 0x%x", GetLastError());
-            return 4;
+            return PlatformFailed;
         }
         char text[100];
         BinToThumb(reinterpret_cast<const char*>(hash), static_cast<int>(size), text, sizeof text);
         out = text;
-        return 0;
+        return Ok;
     }
-    return 2;
+    return UnknownKey;
 }
 
-int CDigitalCertificate::getDisplayName(std::string& out) {
-    if (!certificate) return 1;
+CDigitalCertificate::Code CDigitalCertificate::getDisplayName(std::string& out) {
+    if (!certificate) return NothingDone;
     return nameString(CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, out, __LINE__);
 }
 
-int CDigitalCertificate::getSignatureAlgorithm(std::string& out) {
-    if (!certificate) return 1;
+CDigitalCertificate::Code CDigitalCertificate::getSignatureAlgorithm(std::string& out) {
+    if (!certificate) return NothingDone;
     return ConvAlgorithmToStr(certificate->pCertInfo->SignatureAlgorithm.pszObjId, out);
 }
 
-int CDigitalCertificate::ConvAlgorithmToStr(const char* oid, std::string& out) {
+CDigitalCertificate::Code CDigitalCertificate::ConvAlgorithmToStr(const char* oid, std::string& out) {
     if (!oid) oid = "";
     if (!std::strcmp(oid, "1.2.840.113549.1.1.5")) {
         out = "sha1RSA";
@@ -186,43 +186,43 @@ int CDigitalCertificate::ConvAlgorithmToStr(const char* oid, std::string& out) {
     } else {
         out = oid;
     }
-    return 0;
+    return Ok;
 }
 
-int CDigitalCertificate::getThumbPrint(CBBuffer* out) {
-    if (!certificate || !out) return 1;
+CDigitalCertificate::Code CDigitalCertificate::getThumbPrint(CBBuffer* out) {
+    if (!certificate || !out) return NothingDone;
     BYTE hash[20];
     DWORD size = sizeof hash;
     if (!CryptHashCertificate(0, 0, 0, certificate->pbCertEncoded, certificate->cbCertEncoded, hash, &size)) {
         log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptHashCertificate Error: 0x%x", GetLastError());
-        return 4;
+        return PlatformFailed;
     }
     out->AttachBuffer(reinterpret_cast<const char*>(hash), static_cast<int>(size));
-    return 0;
+    return Ok;
 }
 
-int CDigitalCertificate::getFriendlyName(std::string& out) {
-    if (!certificate) return 1;
+CDigitalCertificate::Code CDigitalCertificate::getFriendlyName(std::string& out) {
+    if (!certificate) return NothingDone;
     DWORD size = 0;
     if (!CertGetCertificateContextProperty(certificate, CERT_FRIENDLY_NAME_PROP_ID, nullptr, &size)) {
         DWORD error = GetLastError();
         // No friendly name is the usual case, not a failure worth a log line.
-        if (error == static_cast<DWORD>(CRYPT_E_NOT_FOUND)) return 0;
+        if (error == static_cast<DWORD>(CRYPT_E_NOT_FOUND)) return Ok;
         log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CertGetCertificateContextProperty Error: 0x%x", error);
-        return 4;
+        return PlatformFailed;
     }
     std::u16string wide(size / 2 + 1, u'\0');
     if (!CertGetCertificateContextProperty(certificate, CERT_FRIENDLY_NAME_PROP_ID, wide.data(), &size)) {
         log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CertGetCertificateContextProperty Error: 0x%x",
                 GetLastError());
-        return 4;
+        return PlatformFailed;
     }
     out = orvik::utf16ToUtf8(std::u16string_view(wide.c_str()));
-    return 0;
+    return Ok;
 }
 
-int CDigitalCertificate::setFriendlyName(std::string& name) {
-    if (!certificate) return 1;
+CDigitalCertificate::Code CDigitalCertificate::setFriendlyName(std::string& name) {
+    if (!certificate) return NothingDone;
     BOOL ok = FALSE;
     if (name.empty()) {
         ok = CertSetCertificateContextProperty(certificate, CERT_FRIENDLY_NAME_PROP_ID, 0, nullptr);
@@ -235,9 +235,9 @@ int CDigitalCertificate::setFriendlyName(std::string& name) {
     if (!ok) {
         log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CertSetCertificateContextProperty Error: 0x%x",
                 GetLastError());
-        return 4;
+        return PlatformFailed;
     }
-    return 0;
+    return Ok;
 }
 
 int CDigitalCertificate::keyUsageBit(unsigned char bit) {
@@ -264,10 +264,10 @@ int CDigitalCertificate::isCryptUse() { return keyUsageBit(CERT_KEY_ENCIPHERMENT
 
 int CDigitalCertificate::isSignUse() { return keyUsageBit(CERT_DIGITAL_SIGNATURE_KEY_USAGE); }
 
-int CDigitalCertificate::CRLCheck(std::string& status, bool online) {
+CDigitalCertificate::Code CDigitalCertificate::CRLCheck(std::string& status, bool online) {
     if (!certificate) {
         status = "错误";
-        return 11;
+        return RevocationFailed;
     }
     CERT_REVOCATION_STATUS result{};
     result.cbSize = sizeof result;
@@ -275,15 +275,27 @@ int CDigitalCertificate::CRLCheck(std::string& status, bool online) {
     if (CertVerifyRevocation(X509_ASN_ENCODING, CERT_CONTEXT_REVOCATION_TYPE, 1, contexts,
                              online ? 0 : CERT_VERIFY_CACHE_ONLY_BASED_REVOCATION, nullptr, &result)) {
         status = "有效";
-        return 0;
+        return Ok;
     }
     DWORD error = GetLastError();
-    log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CertVerifyRevocation Error: 0x%x", error);
+    // A refresh checks every certificate of a store: answers that are part of a normal day (no
+    // list, nothing cached yet) stay out of the log, or they would soon rotate the real errors out.
+    CSecLog::SEC_LOG_TYPE level = CSecLog::SEC_LOG_ERROR;
     switch (error) {
-    case static_cast<DWORD>(CRYPT_E_REVOKED): status = "已吊销"; return 9;
-    case static_cast<DWORD>(CRYPT_E_REVOCATION_OFFLINE): status = "未知"; return 10;
-    case static_cast<DWORD>(CRYPT_E_NO_REVOCATION_CHECK): status = "无CRL"; return 12;
-    default: status = "错误"; return 11;
+    case static_cast<DWORD>(CRYPT_E_NO_REVOCATION_CHECK): level = CSecLog::SEC_LOG_NONE; break;
+    case static_cast<DWORD>(CRYPT_E_REVOCATION_OFFLINE):
+        level = online ? CSecLog::SEC_LOG_WARNING : CSecLog::SEC_LOG_NONE;
+        break;
+    case static_cast<DWORD>(CRYPT_E_REVOKED): level = CSecLog::SEC_LOG_INFO; break;
+    default: break;
+    }
+    if (level != CSecLog::SEC_LOG_NONE)
+        log.Log(level, __LINE__, __FILE__, "CertVerifyRevocation Error: 0x%x", static_cast<unsigned>(error));
+    switch (error) {
+    case static_cast<DWORD>(CRYPT_E_REVOKED): status = "已吊销"; return Revoked;
+    case static_cast<DWORD>(CRYPT_E_REVOCATION_OFFLINE): status = "未知"; return RevocationUnknown;
+    case static_cast<DWORD>(CRYPT_E_NO_REVOCATION_CHECK): status = "无CRL"; return NoCrl;
+    default: status = "错误"; return RevocationFailed;
     }
 }
 
@@ -315,8 +327,8 @@ int CDigitalCertificate::isLocalTimeValid() {
     return ticks(info->NotBefore) < ticks(now) && ticks(now) < ticks(info->NotAfter) ? 1 : 0;
 }
 
-int CDigitalCertificate::SignMessage(CBBuffer& content, CBBuffer& signature) {
-    if (!certificate) return -1;
+CDigitalCertificate::Code CDigitalCertificate::SignMessage(CBBuffer& content, CBBuffer& signature) {
+    if (!certificate) return Failed;
     CRYPT_SIGN_MESSAGE_PARA para{};
     para.cbSize = sizeof para;
     para.dwMsgEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
@@ -333,15 +345,15 @@ int CDigitalCertificate::SignMessage(CBBuffer& content, CBBuffer& signature) {
         const DWORD error = GetLastError();
         log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptSignMessage Error: 0x%x", error);
         SetLastError(error);
-        return -1;
+        return Failed;
     }
     signature.resize(static_cast<int>(size));
     if (!CryptSignMessage(&para, TRUE, 1, parts, sizes, signature.GetBuffer(), &size)) {
         log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptSignMessage Error: 0x%x", GetLastError());
-        return -1;
+        return Failed;
     }
     signature.resize(static_cast<int>(size));
-    return 0;
+    return Ok;
 }
 
 CDigitalCertificate* CDigitalCertificate::VerifyMessage(CBBuffer& content, CBBuffer& signature) {
@@ -384,19 +396,19 @@ int CDigitalCertificate::GetEncodedCert(CERT_ENCODING encoding, char* out, int& 
     return 1;
 }
 
-int CDigitalCertificate::ExportDerFile(const char* path) {
-    if (!certificate) return 1;
-    if (!path) return 3;
+CDigitalCertificate::Code CDigitalCertificate::ExportDerFile(const char* path) {
+    if (!certificate) return NothingDone;
+    if (!path) return FileError;
     // Whole or not at all: a cut file must not pass for the certificate.
     const std::string_view der(reinterpret_cast<const char*>(certificate->pbCertEncoded), certificate->cbCertEncoded);
-    return orvik::writeFileAtomically(path, der, 0644) ? 0 : 3;
+    return orvik::writeFileAtomically(path, der, 0644) ? Ok : FileError;
 }
 
-int CDigitalCertificate::Display() {
-    if (!certificate) return -1;
+CDigitalCertificate::Code CDigitalCertificate::Display() {
+    if (!certificate) return Failed;
     if (!CryptUIDlgViewContext(CERT_STORE_CERTIFICATE_CONTEXT, certificate, nullptr, nullptr, 0, nullptr)) {
         log.Log(CSecLog::SEC_LOG_ERROR, __LINE__, __FILE__, "CryptUIDlgViewContext Error: 0x%x", GetLastError());
-        return -1;
+        return Failed;
     }
-    return 0;
+    return Ok;
 }

@@ -392,11 +392,11 @@ const CLdapCert::Settings& CLdapCert::settings() {
     return settings_;
 }
 
-int CLdapCert::getUserCertificates(const char* host, const char* name, const char* email,
-                                   std::vector<CDigitalCertificate*>& out) {
+CLdapCert::Code CLdapCert::getUserCertificates(const char* host, const char* name, const char* email,
+                                               std::vector<CDigitalCertificate*>& out) {
     std::string filter = filterFor(name ? name : "", email ? email : "");
     // An empty filter is a protocol error to the directory: nothing to ask, nothing found.
-    if (filter.empty()) return 0;
+    if (filter.empty()) return Ok;
     tlsProblem_ = TlsProblem::None;
     tlsDetail_.clear();
     if (!host || !*host) return kNoConnection;
@@ -430,7 +430,7 @@ int CLdapCert::getUserCertificates(const char* host, const char* name, const cha
         if (!ld && !(ld = connect(url, target, how, rc))) {
             tlsProblem_ = how.problem;
             tlsDetail_ = how.detail;
-            return rc;
+            return static_cast<Code>(rc);
         }
         ldap_set_option(ld.get(), LDAP_OPT_TIMEOUT, &answer);
         LDAPMessage* found = nullptr;
@@ -443,11 +443,11 @@ int CLdapCert::getUserCertificates(const char* host, const char* name, const cha
             reused = false;
             continue;
         }
-        if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED) return resultOf(rc);
+        if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED) return static_cast<Code>(resultOf(rc));
         for (LDAPMessage* entry = ldap_first_entry(ld.get(), found); entry; entry = ldap_next_entry(ld.get(), entry))
             appendCertificates(ld.get(), entry, out);
         pool.give(poolKey, std::move(ld));
-        return 0;
+        return Ok;
     }
 }
 

@@ -9,11 +9,16 @@
 
 class ORVIKCRYPT_API CLdapCert {
 public:
-    // No connection to the host could be set up (unresolvable, refused, or silent past the time-outs).
-    enum { kNoConnection = 21 };
-    // The deployment asks for TLS (DirectoryTls) and none could be had with a server certificate
-    // that checks out; nothing was sent. tlsProblem() says why.
-    enum { kSecureConnectionFailed = 22 };
+    // Results of a lookup; a failed bind or search gives the directory's own code instead.
+    enum Code : int {
+        Ok = 0,
+        // No connection to the host could be set up (unresolvable, refused, or silent past the
+        // time-outs).
+        kNoConnection = 21,
+        // The deployment asks for TLS (DirectoryTls) and none could be had with a server
+        // certificate that checks out; nothing was sent. tlsProblem() says why.
+        kSecureConnectionFailed = 22,
+    };
     enum class TlsProblem {
         None,
         Setting,       // DirectoryTls holds a value that is none of "none", "ldaps", "starttls"
@@ -29,13 +34,13 @@ public:
     // Searches host ("name" or "name:port", 389 otherwise) anonymously for entries whose cn
     // contains name and whose mail contains email (an empty one is left out of the filter), and
     // appends every certificate of their "userCertificate;binary" values to out; the caller owns
-    // and deletes them. 0 when the search was made (also when nothing matched, or when both name
+    // and deletes them. Ok when the search was made (also when nothing matched, or when both name
     // and email are empty: then nothing is asked), kNoConnection, or the directory's error code of
     // a failed bind or search. With DirectoryTls "ldaps" the port is 636 unless given, and
     // "starttls" asks for TLS before the bind; either verifies the server's certificate first,
     // or returns kSecureConnectionFailed.
-    int getUserCertificates(const char* host, const char* name, const char* email,
-                            std::vector<CDigitalCertificate*>& out);
+    [[nodiscard]] Code getUserCertificates(const char* host, const char* name, const char* email,
+                                           std::vector<CDigitalCertificate*>& out);
 
     // Why the last call returned kSecureConnectionFailed (None after any other result), and the
     // TLS library's own words when it gave any.

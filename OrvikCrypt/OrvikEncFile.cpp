@@ -2,9 +2,12 @@
 
 #include <climits>
 #include <cstring>
+#include <mutex>
 
 #include <orvik/CodePage.h>
 #include <windows.h>
+
+#include "SecLog.h"
 
 namespace {
 
@@ -21,6 +24,30 @@ HCRYPTPROV acquire(bool enhancedFirst) {
     return 0;
 }
 
+std::mutex& sinkLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+EncFileMessageSink& installedSink() {
+    static EncFileMessageSink sink;
+    return sink;
+}
+
+// A step's outcome: to the program's sink, else one line of the log.
+void say(const char* text, bool failure) {
+    EncFileMessageSink sink;
+    {
+        std::lock_guard guard(sinkLock());
+        sink = installedSink();
+    }
+    if (sink) {
+        sink(text, failure);
+        return;
+    }
+    CSecLog().Log(failure ? CSecLog::SEC_LOG_ERROR : CSecLog::SEC_LOG_INFO, __LINE__, __FILE__, "%s", text);
+}
+
 struct Session {
     HCRYPTPROV prov = 0;
     HCRYPTKEY key = 0;
@@ -31,6 +58,13 @@ struct Session {
 };
 
 }  // namespace
+
+EncFileMessageSink SetEncFileMessageSink(EncFileMessageSink sink) {
+    std::lock_guard guard(sinkLock());
+    EncFileMessageSink previous = std::move(installedSink());
+    installedSink() = std::move(sink);
+    return previous;
+}
 
 bool SecureFilePasswordKey(HCRYPTPROV prov, const orvik::SecretBytes& bytes, HCRYPTKEY* key) {
     HCRYPTHASH hash = 0;
@@ -51,81 +85,81 @@ bool SecureFilePasswordBytes(std::string_view password, orvik::SecretBytes& byte
 
 COrvikEncFile::~COrvikEncFile() = default;
 
-int COrvikEncFile::EncryptWithPassword(const unsigned char* in, int inLen, unsigned char* out, int& outLen,
-                                       const char* password) {
+COrvikEncFile::Code COrvikEncFile::EncryptWithPassword(const unsigned char* in, int inLen, unsigned char* out,
+                                                       int& outLen, const char* password) {
     orvik::SecretBytes bytes;
-    if (inLen < 0 || (!in && inLen) || !SecureFilePasswordBytes(password ? password : "", bytes)) return -1;
+    if (inLen < 0 || (!in && inLen) || !SecureFilePasswordBytes(password ? password : "", bytes)) return Failed;
     Session s;
     s.prov = acquire(true);
-    if (!s.prov || !SecureFilePasswordKey(s.prov, bytes, &s.key)) return -1;
+    if (!s.prov || !SecureFilePasswordKey(s.prov, bytes, &s.key)) return Failed;
     DWORD length = static_cast<DWORD>(inLen);
-    if (!CryptEncrypt(s.key, 0, TRUE, 0, nullptr, &length, 0) || length > static_cast<DWORD>(INT_MAX - kTag)) return -1;
+    if (!CryptEncrypt(s.key, 0, TRUE, 0, nullptr, &length, 0) || length > static_cast<DWORD>(INT_MAX - kTag))
+        return Failed;
     if (!out) {
         outLen = kTag + static_cast<int>(length);
-        return 0;
+        return Ok;
     }
-    if (outLen < kTag + static_cast<int>(length)) return -1;
+    if (outLen < kTag + static_cast<int>(length)) return Failed;
     std::memcpy(out, kTag0, kTag);
     if (inLen) std::memmove(out + kTag, in, static_cast<size_t>(inLen));
     DWORD n = static_cast<DWORD>(inLen);
     if (!CryptEncrypt(s.key, 0, TRUE, 0, out + kTag, &n, static_cast<DWORD>(outLen - kTag))) {
-        MessageBoxA(nullptr, "allocate memory failure!", "证书助手", MB_ICONERROR);
-        return -1;
+        say("allocate memory failure!", true);
+        return Failed;
     }
-    return 0;
+    return Ok;
 }
 
-int COrvikEncFile::DecryptWithPassword(const unsigned char* in, int inLen, unsigned char* out, int& outLen,
-                                       const char* password) {
+COrvikEncFile::Code COrvikEncFile::DecryptWithPassword(const unsigned char* in, int inLen, unsigned char* out,
+                                                       int& outLen, const char* password) {
     orvik::SecretBytes bytes;
     // Too short to hold even the tag: nothing to decrypt.
-    if (!in || inLen < kTag + 8 || !SecureFilePasswordBytes(password ? password : "", bytes)) return -1;
+    if (!in || inLen < kTag + 8 || !SecureFilePasswordBytes(password ? password : "", bytes)) return Failed;
     Session s;
-    auto say = [](const char* text) { MessageBoxA(nullptr, text, "证书助手", MB_ICONERROR); };
     s.prov = acquire(false);
     if (!s.prov) {
-        say("Could not create a new key container.");
-        return -1;
+        say("Could not create a new key container.", true);
+        return Failed;
     }
-    say("A cryptographic provider has been acquired.");
+    say("A cryptographic provider has been acquired.", false);
     HCRYPTHASH hash = 0;
     if (!CryptCreateHash(s.prov, CALG_MD5, 0, 0, &hash)) {
-        say("Error during CryptCreateHash!");
-        return -1;
+        say("Error during CryptCreateHash!", true);
+        return Failed;
     }
-    say("A hash object has been created.");
+    say("A hash object has been created.", false);
     if (!CryptHashData(hash, reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()), 0)) {
         CryptDestroyHash(hash);
-        say("Error Password!!! During Using CryptHashData()!");
-        return -1;
+        say("Error Password!!! During Using CryptHashData()!", true);
+        return Failed;
     }
-    say("The password has been added to the hash!");
+    say("The password has been added to the hash!", false);
     bool derived = CryptDeriveKey(s.prov, CALG_3DES, hash, CRYPT_EXPORTABLE, &s.key);
     CryptDestroyHash(hash);
     if (!derived) {
-        say("Error during CryptDeriveKey!");
-        return -1;
+        say("Error during CryptDeriveKey!", true);
+        return Failed;
     }
-    say("An encryption key is derived from the password hash!");
+    say("An encryption key is derived from the password hash!", false);
     orvik::SecretBytes work(in + kTag, in + inLen);
     DWORD n = static_cast<DWORD>(work.size());
     if (!CryptDecrypt(s.key, 0, TRUE, 0, work.data(), &n)) {
-        say("allocate memory failure!");
-        return -1;
+        say("allocate memory failure!", true);
+        return Failed;
     }
     if (!out) {
         outLen = static_cast<int>(n);
-        return 0;
+        return Ok;
     }
-    if (outLen < static_cast<int>(n)) return -1;
+    if (outLen < static_cast<int>(n)) return Failed;
     if (n) std::memcpy(out, work.data(), n);
     outLen = static_cast<int>(n);
-    return 0;
+    return Ok;
 }
 
-int COrvikEncFile::EncryptWithCert(const unsigned char* in, int inLen, unsigned char* out, int& outLen,
-                                   std::vector<CDigitalCertificate*> recipients) {
-    if (inLen < 0 || (!in && inLen)) return -1;
+COrvikEncFile::Code COrvikEncFile::EncryptWithCert(const unsigned char* in, int inLen, unsigned char* out, int& outLen,
+                                                   std::vector<CDigitalCertificate*> recipients) {
+    if (inLen < 0 || (!in && inLen)) return Failed;
     std::vector<PCCERT_CONTEXT> contexts;
     for (CDigitalCertificate* c : recipients)
         if (c && c->getPCCERT()) contexts.push_back(CertDuplicateCertificateContext(c->getPCCERT()));
@@ -135,7 +169,7 @@ int COrvikEncFile::EncryptWithCert(const unsigned char* in, int inLen, unsigned 
             for (PCCERT_CONTEXT c : list) CertFreeCertificateContext(c);
         }
     } freeAll{contexts};
-    if (contexts.empty()) return -1;
+    if (contexts.empty()) return Failed;
     CRYPT_ENCRYPT_MESSAGE_PARA para{};
     para.cbSize = sizeof para;
     para.dwMsgEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
@@ -144,45 +178,48 @@ int COrvikEncFile::EncryptWithCert(const unsigned char* in, int inLen, unsigned 
     if (!CryptEncryptMessage(&para, static_cast<DWORD>(contexts.size()), contexts.data(), in, static_cast<DWORD>(inLen),
                              nullptr, &length) ||
         length > static_cast<DWORD>(INT_MAX - kTag))
-        return -1;
+        return Failed;
     if (!out) {
         outLen = kTag + static_cast<int>(length);
-        return 0;
+        return Ok;
     }
-    if (outLen < kTag + static_cast<int>(length)) return -1;
+    if (outLen < kTag + static_cast<int>(length)) return Failed;
     DWORD capacity = static_cast<DWORD>(outLen - kTag);
     if (!CryptEncryptMessage(&para, static_cast<DWORD>(contexts.size()), contexts.data(), in, static_cast<DWORD>(inLen),
                              out + kTag, &capacity))
-        return -1;
+        return Failed;
     std::memcpy(out, kTag1, kTag);
     outLen = kTag + static_cast<int>(capacity);
-    return 0;
+    return Ok;
 }
 
-int COrvikEncFile::DecryptWithCert(const unsigned char* in, int inLen, unsigned char* out, int& outLen) {
-    if (!in || inLen <= kTag) return -1;
+COrvikEncFile::Code COrvikEncFile::DecryptWithCert(const unsigned char* in, int inLen, unsigned char* out,
+                                                   int& outLen) {
+    if (!in || inLen <= kTag) return Failed;
     HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
-    if (!my) return -1;
+    if (!my) return Failed;
     CRYPT_DECRYPT_MESSAGE_PARA para{};
     para.cbSize = sizeof para;
     para.dwMsgAndCertEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
     para.cCertStore = 1;
     para.rghCertStore = &my;
     DWORD length = 0;
-    int rc = 0;
+    Code rc = Ok;
     if (!CryptDecryptMessage(&para, in + kTag, static_cast<DWORD>(inLen - kTag), nullptr, &length, nullptr)) {
         DWORD error = GetLastError();
-        rc = error == static_cast<DWORD>(CRYPT_E_NO_DECRYPT_CERT) ? static_cast<int>(error) : -1;
+        rc = error == static_cast<DWORD>(CRYPT_E_NO_DECRYPT_CERT) ? NoDecryptCert : Failed;
     } else if (!out) {
         outLen = static_cast<int>(length);
     } else if (outLen < static_cast<int>(length)) {
-        rc = -1;
+        rc = Failed;
     } else {
         DWORD capacity = static_cast<DWORD>(outLen);
         if (CryptDecryptMessage(&para, in + kTag, static_cast<DWORD>(inLen - kTag), out, &capacity, nullptr)) {
             outLen = static_cast<int>(capacity);
         } else {
-            rc = static_cast<int>(GetLastError());
+            // A failure that left no error code is still a failure, never Ok.
+            const DWORD error = GetLastError();
+            rc = error ? static_cast<Code>(static_cast<int>(error)) : Failed;
         }
     }
     CertCloseStore(my, CERT_CLOSE_STORE_FORCE_FLAG);

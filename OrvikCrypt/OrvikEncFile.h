@@ -2,6 +2,7 @@
 // whole-buffer operations. Every call first asks for the size with `out` null, then fills.
 #pragma once
 
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -17,15 +18,30 @@ public:
     COrvikEncFile& operator=(const COrvikEncFile&) = default;
     virtual ~COrvikEncFile();
 
-    // 0, or -1 when a step fails (or the password has a character outside code page 936).
-    int EncryptWithPassword(const unsigned char* in, int inLen, unsigned char* out, int& outLen, const char* password);
-    int DecryptWithPassword(const unsigned char* in, int inLen, unsigned char* out, int& outLen, const char* password);
-    int EncryptWithCert(const unsigned char* in, int inLen, unsigned char* out, int& outLen,
-                        std::vector<CDigitalCertificate*> recipients);
-    // 0; -1 when the message cannot be read or `out` is too small; 0x8009200C when "MY" holds
-    // no recipient's private key.
-    int DecryptWithCert(const unsigned char* in, int inLen, unsigned char* out, int& outLen);
+    // What the operations return. A failed decryption of DecryptWithCert returns the platform's
+    // error code, which may be one not named here.
+    enum Code : int {
+        Ok = 0,
+        Failed = -1,
+        NoDecryptCert = static_cast<int>(CRYPT_E_NO_DECRYPT_CERT),  // "MY" holds no recipient's private key
+    };
+
+    // Ok, or Failed when a step fails (or the password has a character outside code page 936).
+    [[nodiscard]] Code EncryptWithPassword(const unsigned char* in, int inLen, unsigned char* out, int& outLen,
+                                           const char* password);
+    [[nodiscard]] Code DecryptWithPassword(const unsigned char* in, int inLen, unsigned char* out, int& outLen,
+                                           const char* password);
+    [[nodiscard]] Code EncryptWithCert(const unsigned char* in, int inLen, unsigned char* out, int& outLen,
+                                       std::vector<CDigitalCertificate*> recipients);
+    // Ok; Failed when the message cannot be read or `out` is too small; NoDecryptCert.
+    [[nodiscard]] Code DecryptWithCert(const unsigned char* in, int inLen, unsigned char* out, int& outLen);
 };
+
+// Where the step messages of the version 0 operations go. A program with windows installs a sink
+// that shows them; without one they go to the library's log, so a tool without a window stays
+// quiet. Returns the sink it replaces; an empty sink restores the log.
+using EncFileMessageSink = std::function<void(const char* text, bool failure)>;
+ORVIKCRYPT_API EncFileMessageSink SetEncFileMessageSink(EncFileMessageSink sink);
 
 // The bytes of a password as Windows hashes them (code page 936); false when a character has no
 // form there, and the password must be refused rather than turned into "?".

@@ -4,9 +4,11 @@ COtherCertStore::~COtherCertStore() = default;
 
 int COtherCertStore::OpenCertStore() { return OpenSystemStore("ADDRESSBOOK", __FILE__); }
 
-int COtherCertStore::ImportCert(const char* path) { return ImportCertFile("ADDRESSBOOK", path, __FILE__); }
+COtherCertStore::Code COtherCertStore::ImportCert(const char* path) {
+    return static_cast<Code>(ImportCertFile("ADDRESSBOOK", path, __FILE__));
+}
 
-int COtherCertStore::ImportCert(CDigitalCertificate* certificate) {
-    if (!certificate || !certificate->getPCCERT()) return 1;
-    return AddToSystemStore("ADDRESSBOOK", certificate->getPCCERT(), __FILE__);
+COtherCertStore::Code COtherCertStore::ImportCert(CDigitalCertificate* certificate) {
+    if (!certificate || !certificate->getPCCERT()) return NothingDone;
+    return static_cast<Code>(AddToSystemStore("ADDRESSBOOK", certificate->getPCCERT(), __FILE__));
 }

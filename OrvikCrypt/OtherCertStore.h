@@ -10,7 +10,9 @@ public:
     COtherCertStore& operator=(const COtherCertStore& other) = default;
     ~COtherCertStore() override;
     int OpenCertStore() override;
-    // One DER certificate file into "ADDRESSBOOK", replacing an equal one: 0, 3, 8, or 4.
-    int ImportCert(const char* path);
-    int ImportCert(CDigitalCertificate* certificate);
+    // One DER certificate file into "ADDRESSBOOK", replacing an equal one: Ok, FileError,
+    // NotACertificate, or PlatformFailed.
+    [[nodiscard]] Code ImportCert(const char* path);
+    // NothingDone without a certificate.
+    [[nodiscard]] Code ImportCert(CDigitalCertificate* certificate);
 };

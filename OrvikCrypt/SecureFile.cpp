@@ -12,6 +12,7 @@
 
 #include <orvik/AtomicFile.h>
 #include <orvik/CodePage.h>
+#include <orvik/ReadFile.h>
 #include <orvik/Secret.h>
 #include <windows.h>
 
@@ -37,8 +38,9 @@ constexpr size_t kRecordName = 20, kRecordSubject = 276, kRecordSerial = 788, kR
                  kRecordBlobLength = 1172, kRecordBlob = 1176;
 
 using Result = CSecureFile::Result;
+using Code = CSecureFile::Code;
 
-Result fail(int code) { return {code, CSecureFile::CodeText(code)}; }
+Result fail(Code code, int error = 0) { return {code, CSecureFile::CodeText(code), error}; }
 Result step(const char* text) { return {CSecureFile::StepFailed, text}; }
 
 // A code-page 936 text in a NUL-terminated field of `width` bytes, cut at a whole character.
@@ -98,6 +100,21 @@ struct Provider {
     }
 };
 
+// The recipient's public key in `p`, and the length of the session key wrapped for it: every
+// record has kBlobField bytes for it, which an RSA key above 4000 bits overflows.
+Code wrapLength(Provider& p, HCRYPTKEY session, const CDigitalCertificate& cert, HCRYPTKEY& pub, DWORD& length) {
+    PCCERT_CONTEXT ctx = CertDuplicateCertificateContext(cert.getPCCERT());
+    if (!ctx) return Code::CopyCertificate;
+    bool imported = CryptImportPublicKeyInfo(p.prov, X509_ASN_ENCODING, &ctx->pCertInfo->SubjectPublicKeyInfo, &pub);
+    CertFreeCertificateContext(ctx);
+    if (!imported) return Code::ImportPublicKey;
+    p.keep(pub);
+    length = 0;
+    if (!CryptExportKey(session, pub, SIMPLEBLOB, 0, nullptr, &length) || length > kBlobField)
+        return Code::SessionKeyTooLarge;
+    return Code::Ok;
+}
+
 // A regular file, opened for reading; anything else (a FIFO that would wait for a writer for
 // ever, a device, a folder) is not opened at all.
 class Input {
@@ -154,9 +171,9 @@ private:
 
 bool cancelled(const std::atomic<bool>* cancel) { return cancel && cancel->load(std::memory_order_relaxed); }
 
-// Streams `total` bytes of `in` through the key into `out`. 0 or a worker code.
-int stream(Input& in, orvik::AtomicFile& out, HCRYPTKEY key, int64_t total, bool encrypt, Progress& progress,
-           const std::atomic<bool>* cancel) {
+// Streams `total` bytes of `in` through the key into `out`. Ok or a worker code.
+Code stream(Input& in, orvik::AtomicFile& out, HCRYPTKEY key, int64_t total, bool encrypt, Progress& progress,
+            const std::atomic<bool>* cancel) {
     orvik::SecretBytes buffer(kBuffer + 8);
     int64_t left = total;
     do {
@@ -188,6 +205,34 @@ bool passwordMatches(HCRYPTPROV prov, HCRYPTKEY session, const orvik::SecretByte
     return ok;
 }
 
+// A source of a version 0 or 1 file, whole.
+Result readWhole(const std::string& path, orvik::SecretBytes& out, const char* tooLarge) {
+    std::string bytes;
+    if (!orvik::readRegularFile(path, bytes, CSecureFile::kMaxWhole)) {
+        const int error = errno;
+        orvik::wipe(bytes);
+        return error == EFBIG ? Result{CSecureFile::TooLarge, tooLarge, error} : fail(CSecureFile::OpenSource, error);
+    }
+    out.assign(bytes.begin(), bytes.end());
+    orvik::wipe(bytes);
+    return {};
+}
+
+Result writeWhole(const std::string& target, const orvik::SecretBytes& bytes, orvik::AtomicFile::Replace replace) {
+    const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (orvik::writeFileAtomically(target, view, 0600, replace)) return {};
+    const int error = errno;
+    return fail(error == EEXIST && replace == orvik::AtomicFile::Replace::No ? CSecureFile::TargetExists
+                                                                             : CSecureFile::ReadWrite,
+                error);
+}
+
+// A password as the version 0 operations take it: a C string in code page 936.
+bool usablePassword(std::string_view password) {
+    orvik::SecretBytes bytes;
+    return password.find('\0') == std::string_view::npos && SecureFilePasswordBytes(password, bytes);
+}
+
 }  // namespace
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -196,7 +241,7 @@ bool SameFile(const std::string& a, const std::string& b) {
     return stat(a.c_str(), &x) == 0 && stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
 }
 
-std::string CSecureFile::CodeText(int code) {
+std::string CSecureFile::CodeText(Code code) {
     switch (code) {
     case EmptySource: return "源文件内容为空！";
     case ReadWrite: return "文件读写错误！";
@@ -205,8 +250,15 @@ std::string CSecureFile::CodeText(int code) {
     case ImportPublicKey: return "从证书导入公钥失败！";
     case SessionKeyTooLarge: return "产生会话密钥失败！";
     case WrapSessionKey: return "加密会话密钥失败！";
-    default: return {};
+    case OpenSource: return "打开源文件失败！";
+    case TooLarge: return "文件太大，无法处理！";
+    case NoPrivateKey: return "没有可用的证书私钥！";
+    case TargetExists: return "目标文件已经存在！";
+    case Ok:
+    case Cancelled:
+    case StepFailed: return {};
     }
+    return {};
 }
 
 bool CSecureFile::ReadHeader(const std::string& path, Header& out) {
@@ -248,6 +300,17 @@ bool CSecureFile::ReadHeader(const std::string& path, Header& out) {
     return true;
 }
 
+CSecureFile::Code CSecureFile::CheckRecipient(const CDigitalCertificate& cert) {
+    if (!cert.getPCCERT()) return CopyCertificate;
+    Provider p;
+    HCRYPTKEY session = 0;
+    if (!p.acquire() || !CryptGenKey(p.prov, CALG_3DES, CRYPT_EXPORTABLE, &session)) return CryptoCall;
+    p.keep(session);
+    HCRYPTKEY pub = 0;
+    DWORD length = 0;
+    return wrapLength(p, session, cert, pub, length);
+}
+
 CSecureFile::Result CSecureFile::Encrypt(const std::string& source, const std::string& target,
                                          const std::vector<CDigitalCertificate*>& recipients, std::string_view password,
                                          ProgressSink* progress, const std::atomic<bool>* cancel) {
@@ -275,25 +338,19 @@ CSecureFile::Result CSecureFile::Encrypt(const std::string& source, const std::s
         std::memcpy(record.data(), kRecordTag, sizeof kRecordTag - 1);
         if (!cert || !cert->getPCCERT()) return fail(CopyCertificate);
         std::string name, subject, serial, thumb;
-        cert->getDisplayName(name);
-        cert->getSubjectName(subject);
-        cert->getSerialNumber(serial);
-        cert->getThumbPrint(thumb);
+        // A record without its names could not be matched to its certificate when decrypting.
+        if (cert->getDisplayName(name) != CDigitalCertificate::Ok ||
+            cert->getSubjectName(subject) != CDigitalCertificate::Ok ||
+            cert->getSerialNumber(serial) != CDigitalCertificate::Ok ||
+            cert->getThumbPrint(thumb) != CDigitalCertificate::Ok)
+            return fail(CopyCertificate);
         putText(record.data() + kRecordName, kRecordSubject - kRecordName, name);
         putText(record.data() + kRecordSubject, kRecordSerial - kRecordSubject, subject);
         putText(record.data() + kRecordSerial, kRecordThumb - kRecordSerial, serial);
         putText(record.data() + kRecordThumb, kRecordBlobLength - kRecordThumb, thumb);
-        PCCERT_CONTEXT ctx = CertDuplicateCertificateContext(cert->getPCCERT());
-        if (!ctx) return fail(CopyCertificate);
         HCRYPTKEY pub = 0;
-        bool imported =
-            CryptImportPublicKeyInfo(p.prov, X509_ASN_ENCODING, &ctx->pCertInfo->SubjectPublicKeyInfo, &pub);
-        CertFreeCertificateContext(ctx);
-        if (!imported) return fail(ImportPublicKey);
-        p.keep(pub);
         DWORD length = 0;
-        if (!CryptExportKey(session, pub, SIMPLEBLOB, 0, nullptr, &length) || length > kBlobField)
-            return fail(SessionKeyTooLarge);
+        if (Code code = wrapLength(p, session, *cert, pub, length); code != Ok) return fail(code);
         if (!CryptExportKey(session, pub, SIMPLEBLOB, 0, record.data() + kRecordBlob, &length))
             return fail(WrapSessionKey);
         put32(record.data() + kRecordBlobLength, length);
@@ -313,7 +370,7 @@ CSecureFile::Result CSecureFile::Encrypt(const std::string& source, const std::s
     for (const auto& r : records) written = written && out.write(r.data(), r.size());
     if (!written) return fail(ReadWrite);
     Progress bar(progress, size);
-    if (int code = stream(in, out, session, size, true, bar, cancel); code != Ok) return fail(code);
+    if (Code code = stream(in, out, session, size, true, bar, cancel); code != Ok) return fail(code);
     if (!out.commit()) return fail(ReadWrite);
     return {};
 }
@@ -373,7 +430,64 @@ CSecureFile::Result CSecureFile::Decrypt(const std::string& source, const std::s
     orvik::AtomicFile out(target);
     if (!out.ok()) return fail(ReadWrite);
     Progress bar(progress, total);
-    if (int code = stream(in, out, session, total, false, bar, cancel); code != Ok) return fail(code);
+    if (Code code = stream(in, out, session, total, false, bar, cancel); code != Ok) return fail(code);
     if (!out.commit()) return fail(ReadWrite);
     return {};
+}
+
+CSecureFile::Result CSecureFile::EncryptWhole(int version, const std::string& source, const std::string& target,
+                                              const std::vector<CDigitalCertificate*>& recipients,
+                                              std::string_view password) {
+    // One way to open each: a password that came with recipients would protect nothing.
+    if (version == 0 ? !recipients.empty() : version != 1 || recipients.empty() || !password.empty())
+        return fail(CryptoCall);
+    if (version == 0 && !usablePassword(password)) return step(kPasswordCharacters);
+    orvik::SecretBytes plain;
+    if (Result r = readWhole(source, plain, "文件太大，无法加密！"); r.code != Ok) return r;
+    if (SameFile(source, target)) return fail(ReadWrite);
+    COrvikEncFile file;
+    const orvik::SecretString secret(password);
+    const int size = static_cast<int>(plain.size());
+    int length = 0;
+    auto encrypt = [&](unsigned char* out) {
+        return version == 0 ? file.EncryptWithPassword(plain.data(), size, out, length, secret.c_str())
+                            : file.EncryptWithCert(plain.data(), size, out, length, recipients);
+    };
+    if (encrypt(nullptr) != COrvikEncFile::Ok || length <= 0) return fail(CryptoCall);
+    // A version 0 image holds the plaintext until it is encrypted in place.
+    orvik::SecretBytes image(static_cast<size_t>(length));
+    if (encrypt(image.data()) != COrvikEncFile::Ok || length <= 0 || static_cast<size_t>(length) > image.size())
+        return fail(CryptoCall);
+    image.resize(static_cast<size_t>(length));
+    return writeWhole(target, image, orvik::AtomicFile::Replace::Yes);
+}
+
+CSecureFile::Result CSecureFile::DecryptWhole(const std::string& source, const std::string& target,
+                                              const Header& header, std::string_view password,
+                                              orvik::AtomicFile::Replace replace) {
+    const int version = header.version;
+    if (version != 0 && version != 1) return step("加密文件格式错误！");
+    if (version == 0 && !usablePassword(password)) return step(kPasswordCharacters);
+    orvik::SecretBytes image;
+    if (Result r = readWhole(source, image, "文件太大，无法解密！"); r.code != Ok) return r;
+    if (SameFile(source, target)) return fail(ReadWrite);
+    COrvikEncFile file;
+    const orvik::SecretString secret(password);
+    const int size = static_cast<int>(image.size());
+    int length = 0;
+    auto decrypt = [&](unsigned char* out) {
+        return version == 0 ? file.DecryptWithPassword(image.data(), size, out, length, secret.c_str())
+                            : file.DecryptWithCert(image.data(), size, out, length);
+    };
+    COrvikEncFile::Code code = decrypt(nullptr);
+    if (code == COrvikEncFile::NoDecryptCert) return fail(NoPrivateKey);
+    if (code != COrvikEncFile::Ok || length < 0)
+        return step(version == 1 ? "调用加密函数失败，解密失败！" : "解密失败！");
+    orvik::SecretBytes plain(static_cast<size_t>(length));
+    code = decrypt(plain.data());
+    if (code == COrvikEncFile::NoDecryptCert) return fail(NoPrivateKey);
+    if (code != COrvikEncFile::Ok || length < 0 || static_cast<size_t>(length) > plain.size())
+        return step("解密失败！");
+    plain.resize(static_cast<size_t>(length));
+    return writeWhole(target, plain, replace);
 }

@@ -58,15 +58,14 @@ orvik::crypt::X509Ptr x509Of(CDigitalCertificate& certificate) {
 
 std::string nicknameOf(CDigitalCertificate& certificate) {
     std::string name;
-    certificate.getDisplayName(name);
-    return name.empty() ? std::string("Orvik") : name;
+    return certificate.getDisplayName(name) == CDigitalCertificate::Ok && !name.empty() ? name : std::string("Orvik");
 }
 
 // The personal store's entry of the certificate, whose key and names the store keeps.
 int personalCopy(CMyCertStore& mine, CDigitalCertificate& certificate, CDigitalCertificate*& own) {
     if (mine.OpenCertStore() != 0) return CThunderbird::Failed;
     std::string thumb;
-    certificate.getThumbPrint(thumb);
+    if (certificate.getThumbPrint(thumb) != CDigitalCertificate::Ok) return CThunderbird::Failed;
     own = mine.FindByThumb(thumb);
     return own ? CThunderbird::Ok : CThunderbird::NotExportable;
 }
@@ -82,9 +81,9 @@ int privateKeyOf(CDigitalCertificate& certificate, std::string& pkcs8) {
     std::string password;
     for (unsigned char c : random) password += "0123456789abcdef"[c & 15];
     std::string archive;
-    int rc = mine.ExportP12Bytes(*own, password.c_str(), archive);
-    int result = rc == 5 ? CThunderbird::NotExportable : CThunderbird::Failed;
-    if (rc == 0) {
+    const CMyCertStore::Result rc = mine.ExportP12Bytes(*own, password.c_str(), archive);
+    int result = rc == CMyCertStore::KeyNotExportable ? CThunderbird::NotExportable : CThunderbird::Failed;
+    if (rc == CMyCertStore::Ok) {
         const auto* p = reinterpret_cast<const unsigned char*>(archive.data());
         std::unique_ptr<PKCS12, decltype(&PKCS12_free)> p12(d2i_PKCS12(nullptr, &p, static_cast<long>(archive.size())),
                                                             &PKCS12_free);
@@ -197,7 +196,9 @@ int nameOnModule(CDigitalCertificate& certificate, std::string& nickname) {
     CDigitalCertificate* own = nullptr;
     if (int rc = personalCopy(mine, certificate, own); rc != CThunderbird::Ok) return rc;
     std::string label;
-    if (own->getFriendlyName(label) != 0 || label.empty()) own->getDisplayName(label);
+    if ((own->getFriendlyName(label) != CDigitalCertificate::Ok || label.empty()) &&
+        own->getDisplayName(label) != CDigitalCertificate::Ok)
+        return CThunderbird::Failed;
     nickname = std::string(orvik::p11::kTokenLabel) + ":" + label;
     return CThunderbird::Ok;
 }
@@ -382,7 +383,7 @@ int CThunderbird::SetIdentityCerts(const std::string& dir, const std::string& id
     std::map<std::string, std::string> nicknames;  // by thumbprint: one import for one certificate
     for (auto& [cert, prefix] : wanted) {
         std::string thumb;
-        cert->getThumbPrint(thumb);
+        if (cert->getThumbPrint(thumb) != CDigitalCertificate::Ok) return Failed;
         if (!nicknames.count(thumb)) {
             int rc = onModule ? nameOnModule(*cert, nicknames[thumb]) : copyWithKey(db, *cert, nicknames[thumb]);
             if (rc == Ok) rc = importIssuers(db, *cert);
@@ -414,7 +415,7 @@ int CThunderbird::ImportContactCert(const std::string& dir, CDigitalCertificate&
         orvik::crypt::X509Ptr cx = x509Of(*ca);
         if (!cx || X509_check_issued(cx.get(), x.get()) != X509_V_OK) continue;
         std::string name;
-        ca->getDisplayName(name);
+        if (ca->getDisplayName(name) != CDigitalCertificate::Ok) return Failed;
         const std::string caDer = ca->Encoded(CDigitalCertificate::ENC_DER);
         if (db.TrustedForEmail(caDer)) return Ok;  // asked before
         const bool trust = confirmTrust && confirmTrust(name);

@@ -30,8 +30,9 @@ size_t ours(const std::string& host) {
     CLdapCert directory;
     for (int i = 0; i < kLookups; ++i) {
         std::vector<CDigitalCertificate*> out;
-        directory.getUserCertificates(host.c_str(), "", mailOf(i * (kEntries / kLookups)).c_str(), out);
-        found += out.size();
+        if (directory.getUserCertificates(host.c_str(), "", mailOf(i * (kEntries / kLookups)).c_str(), out) ==
+            CLdapCert::Ok)
+            found += out.size();
         for (auto* c : out) delete c;
     }
     return found;

@@ -61,7 +61,7 @@ int main() {
     orvik::test::TempHome home;
     auto user = orvik::test::TestPki::instance().issue({.cn = "bench", .keyUsage = 0x20});
     CDigitalCertificate cert(user.der.data(), static_cast<int>(user.der.size()), CDigitalCertificate::ENC_DER);
-    CMyCertStore().ImportCertAndKey(cert, user.keyPem);
+    if (CMyCertStore().ImportCertAndKey(cert, user.keyPem) != CMyCertStore::Ok) return 1;
     const std::string big = home.file("big.bin"), small = home.file("small.bin");
     makeFile(big, 256u << 20);
     makeFile(small, 1u << 20);
@@ -72,11 +72,16 @@ int main() {
     double opensslDecrypt =
         median3([&] { std::system((enc + "-d -in " + home.file("o.enc") + " -out " + home.file("o.dec")).c_str()); });
 
-    double ours = median3([&] { CSecureFile::Encrypt(big, home.file("big.ovk"), {&cert}, ""); });
+    bool failed = false;
+    double ours = median3([&] { failed |= CSecureFile::Encrypt(big, home.file("big.ovk"), {&cert}, "").code != 0; });
     CSecureFile::Header header;
-    CSecureFile::ReadHeader(home.file("big.ovk"), header);
-    double oursDecrypt =
-        median3([&] { CSecureFile::Decrypt(home.file("big.ovk"), home.file("big.out"), header, 0, ""); });
+    failed |= !CSecureFile::ReadHeader(home.file("big.ovk"), header);
+    double oursDecrypt = median3(
+        [&] { failed |= CSecureFile::Decrypt(home.file("big.ovk"), home.file("big.out"), header, 0, "").code != 0; });
+    if (failed) {
+        std::fprintf(stderr, "ovk_throughput: a secure file could not be made or opened\n");
+        return 1;
+    }
 
     long peakSmall = peakOfEncryption(small, home.file("s.ovk"), &cert);
     long peakBig = peakOfEncryption(big, home.file("b.ovk"), &cert);

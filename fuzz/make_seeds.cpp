@@ -107,16 +107,14 @@ int main(int argc, char** argv) {
     auto* in = reinterpret_cast<const unsigned char*>(text.data());
     for (int version : {0, 1}) {
         int length = 0;
-        if (version == 0)
-            file.EncryptWithPassword(in, static_cast<int>(text.size()), nullptr, length, "pw");
-        else
-            file.EncryptWithCert(in, static_cast<int>(text.size()), nullptr, length, {&cert});
+        const int size = static_cast<int>(text.size());
+        auto encrypt = [&](unsigned char* out) {
+            return version == 0 ? file.EncryptWithPassword(in, size, out, length, "pw")
+                                : file.EncryptWithCert(in, size, out, length, {&cert});
+        };
+        if (encrypt(nullptr) != COrvikEncFile::Ok) continue;
         std::string image(static_cast<size_t>(length), '\0');
-        auto* out = reinterpret_cast<unsigned char*>(image.data());
-        if (version == 0)
-            file.EncryptWithPassword(in, static_cast<int>(text.size()), out, length, "pw");
-        else
-            file.EncryptWithCert(in, static_cast<int>(text.size()), out, length, {&cert});
+        if (encrypt(reinterpret_cast<unsigned char*>(image.data())) != COrvikEncFile::Ok) continue;
         image.resize(static_cast<size_t>(length));
         seed("secure_file", "v" + std::to_string(version), image);
     }

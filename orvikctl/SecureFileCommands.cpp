@@ -1,6 +1,7 @@
 // encrypt, decrypt, info: secure files (.ovk) of every version.
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,35 +32,29 @@ std::unique_ptr<CDigitalCertificate> findAnywhere(std::string thumb) {
     return nullptr;
 }
 
-// Versions 0 and 1 hold the whole file in memory with int lengths; version 2 streams any size.
-constexpr Limit kOnePieceSecureFile{kOnePiece.bytes, "a secure file of version 0 or 1 (version 2 has no limit)"};
-
-int encryptWhole(const std::string& in, const std::string& out, int version, const orvik::SecretString& password,
-                 std::vector<CDigitalCertificate*>& recipients) {
-    orvik::SecretString bytes;
-    {
-        std::string read, error;
-        if (!readAll(in, read, kOnePieceSecureFile, error)) return fail(error);
-        bytes.assign(read.begin(), read.end());
-        orvik::wipe(read);
+// The one line for a version 0 or 1 file that failed.
+int failWhole(const CSecureFile::Result& r, const std::string& in, const std::string& out, int version, bool encrypt) {
+    switch (r.code) {
+    case CSecureFile::TooLarge:
+        return fail(in + " is larger than " + sizeText(CSecureFile::kMaxWhole) +
+                    ", the most a secure file of version 0 or 1 (version 2 has no limit) may hold");
+    case CSecureFile::OpenSource:
+        return fail(r.error == EINVAL ? in + " is not a regular file"
+                                      : "cannot read " + in + ": " + std::strerror(r.error));
+    case CSecureFile::ReadWrite:
+        if (r.error) return fail("cannot write " + out + ": " + std::strerror(r.error));
+        break;
+    case CSecureFile::TargetExists:
+        return fail(out + " exists; --force replaces it (a wrong password can give garbage)");
+    case CSecureFile::NoPrivateKey: return fail("no private key of MY opens this file");
+    case CSecureFile::CryptoCall:
+    case CSecureFile::StepFailed:
+        if (r.message == CSecureFile::kPasswordCharacters) break;
+        if (encrypt) return fail("the file could not be encrypted");
+        return fail(version == 0 ? "wrong password or damaged file" : "the file cannot be decrypted");
+    default: break;
     }
-    COrvikEncFile file;
-    int length = 0;
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    const int size = static_cast<int>(bytes.size());
-    int rc = version == 0 ? file.EncryptWithPassword(data, size, nullptr, length, password.c_str())
-                          : file.EncryptWithCert(data, size, nullptr, length, recipients);
-    if (rc == 0 && length < 0) rc = -1;
-    // The password's image holds the plaintext until it is encrypted in place.
-    orvik::SecretString image(static_cast<size_t>(rc == 0 ? length : 0), '\0');
-    auto* target = reinterpret_cast<unsigned char*>(image.data());
-    if (rc == 0)
-        rc = version == 0 ? file.EncryptWithPassword(data, size, target, length, password.c_str())
-                          : file.EncryptWithCert(data, size, target, length, recipients);
-    if (rc != 0) return fail("the file could not be encrypted");
-    image.resize(static_cast<size_t>(length));
-    std::string error;
-    return writeAll(out, image, Readers::Umask, error) ? Ok : fail(error);
+    return fail(r.message + " (" + std::to_string(r.code) + ")");
 }
 
 int encrypt(const Args& args) {
@@ -101,43 +96,29 @@ int encrypt(const Args& args) {
         orvik::SecretBytes bytes;
         if (!SecureFilePasswordBytes(password, bytes)) return fail(CSecureFile::kPasswordCharacters);
     }
-    if (version == "0") {
-        if (!recipients.empty()) return fail("version 0 takes a password and no recipients");
-        return encryptWhole(p.positional[0], p.positional[1], 0, password, recipients);
-    }
-    if (version == "1") {
-        if (recipients.empty()) return fail("version 1 takes recipients and no password");
-        return encryptWhole(p.positional[0], p.positional[1], 1, password, recipients);
+    if (version == "0" && !recipients.empty()) return fail("version 0 takes a password and no recipients");
+    if (version == "1" && recipients.empty()) return fail("version 1 takes recipients and no password");
+    if (version != "2") {
+        const int number = version == "0" ? 0 : 1;
+        const CSecureFile::Result r =
+            CSecureFile::EncryptWhole(number, p.positional[0], p.positional[1], recipients, password);
+        return r.code == CSecureFile::Ok ? Ok : failWhole(r, p.positional[0], p.positional[1], number, true);
     }
     if (recipients.empty()) return fail("name at least one recipient with --to or --self");
+    // Named before anything is written: which certificate a secure file cannot hold.
+    for (CDigitalCertificate* c : recipients) {
+        const CSecureFile::Code fits = CSecureFile::CheckRecipient(*c);
+        if (fits == CSecureFile::Ok) continue;
+        std::string name, thumb;
+        c->getDisplayName(name);
+        c->getThumbPrint(thumb);
+        const std::string who = "certificate " + name + " (" + thumb + ")";
+        if (fits == CSecureFile::SessionKeyTooLarge)
+            return fail(who + " has an RSA key above 4000 bits, more than a secure file holds");
+        if (fits == CSecureFile::ImportPublicKey) return fail(who + " has no RSA key a secure file can use");
+    }
     CSecureFile::Result r = CSecureFile::Encrypt(p.positional[0], p.positional[1], recipients, password);
-    return r.code == 0 ? Ok : fail(r.message + " (" + std::to_string(r.code) + ")");
-}
-
-int decryptWhole(const std::string& in, const std::string& out, int version, const orvik::SecretString& password,
-                 bool force) {
-    std::string bytes, error;
-    if (!readAll(in, bytes, kOnePieceSecureFile, error)) return fail(error);
-    COrvikEncFile file;
-    int length = 0;
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    const int size = static_cast<int>(bytes.size());
-    int rc = version == 0 ? file.DecryptWithPassword(data, size, nullptr, length, password.c_str())
-                          : file.DecryptWithCert(data, size, nullptr, length);
-    if (rc == 0 && length < 0) rc = -1;
-    orvik::SecretString plain(static_cast<size_t>(rc == 0 ? length : 0), '\0');
-    if (rc == 0)
-        rc = version == 0 ? file.DecryptWithPassword(data, size, reinterpret_cast<unsigned char*>(plain.data()), length,
-                                                     password.c_str())
-                          : file.DecryptWithCert(data, size, reinterpret_cast<unsigned char*>(plain.data()), length);
-    if (rc == static_cast<int>(CRYPT_E_NO_DECRYPT_CERT)) return fail("no private key of MY opens this file");
-    if (rc != 0) return fail(version == 0 ? "wrong password or damaged file" : "the file cannot be decrypted");
-    plain.resize(static_cast<size_t>(length));
-    // Version 0 has no check of its password: a wrong one can give garbage instead of an error,
-    // which must never take the place of a file the user has.
-    if (writeAll(out, plain, Readers::Owner, error, version != 0 || force)) return Ok;
-    if (errno == EEXIST) return fail(out + " exists; --force replaces it (a wrong password can give garbage)");
-    return fail(error);
+    return r.code == CSecureFile::Ok ? Ok : fail(r.message + " (" + std::to_string(r.code) + ")");
 }
 
 int decrypt(const Args& args) {
@@ -155,8 +136,14 @@ int decrypt(const Args& args) {
     orvik::SecretString password;
     const bool needed = header.version == 0 || (header.version == 2 && header.passwordSet);
     if (!takePassword(p, {"password", "Password of the secure file", needed}, password, error)) return fail(error);
-    if (header.version == 0 || header.version == 1)
-        return decryptWhole(in, out, header.version, password, p.has("force"));
+    if (header.version == 0 || header.version == 1) {
+        // Version 0 has no check of its password: a wrong one can give garbage instead of an
+        // error, which must never take the place of a file the user has.
+        const auto replace =
+            header.version == 0 && !p.has("force") ? orvik::AtomicFile::Replace::No : orvik::AtomicFile::Replace::Yes;
+        const CSecureFile::Result r = CSecureFile::DecryptWhole(in, out, header, password, replace);
+        return r.code == CSecureFile::Ok ? Ok : failWhole(r, in, out, header.version, false);
+    }
     // The first record whose certificate has a key here.
     CMyCertStore my;
     my.OpenCertStore();
@@ -167,7 +154,7 @@ int decrypt(const Args& args) {
     }
     if (chosen == header.records.size()) return fail("没有可用的证书");
     CSecureFile::Result r = CSecureFile::Decrypt(in, out, header, chosen, password);
-    return r.code == 0 ? Ok : fail(r.message + " (" + std::to_string(r.code) + ")");
+    return r.code == CSecureFile::Ok ? Ok : fail(r.message + " (" + std::to_string(r.code) + ")");
 }
 
 int info(const Args& args) {

@@ -120,7 +120,9 @@ bool CDecryptDialog::examine(const std::string& path) {
         }
     if (!records_.empty()) certificates_->setCurrentIndex(0);
     view_->setEnabled(!records_.empty());
-    outputEdit_->setText(QString::fromStdString(pathtext::stripExtension(path) + header_.extension));
+    // "报告.txt.ovk" becomes "报告.txt", "报告.ovk" of a .txt file too.
+    outputEdit_->setText(
+        QString::fromStdString(pathtext::ensureSuffix(pathtext::stripExtension(path), header_.extension)));
     return true;
 }
 

@@ -10,6 +10,8 @@
 #include <orvik/Tokens.h>
 #include <windows.h>
 
+#include "OrvikEncFile.h"
+
 #include "dialogs/PinDialog.h"
 
 namespace orvikdesk {
@@ -108,6 +110,8 @@ void MessageBoxFacade::install() {
         onGuiThread([&] { answer = show(QApplication::activeWindow(), t, c, type); });
         return answer;
     });
+    // The version 0 operations report every step; with a window they are shown, as boxes.
+    SetEncFileMessageSink([](const char* text, bool) { MessageBoxA(nullptr, text, "证书助手", MB_OK | MB_ICONERROR); });
     orvik::setPinHandler([](const orvik::PinRequest& r, std::string& pin) {
         const QString prompt = CPinDialog::promptFor(QString::fromStdString(r.token), r.retry, r.countLow, r.finalTry);
         QString answer;

@@ -1,15 +1,8 @@
 #include "workflows/DecryptWorkflow.h"
 
-#include <cerrno>
-#include <climits>
-#include <string_view>
-
-#include <orvik/AtomicFile.h>
-#include <orvik/ReadFile.h>
 #include <orvik/Secret.h>
 #include <winuser.h>
 
-#include "OrvikEncFile.h"
 #include "SecureFile.h"
 #include "dialogs/DecryptDialog.h"
 #include "dialogs/DialogControls.h"
@@ -19,19 +12,12 @@
 
 namespace orvikdesk {
 
-namespace {
-
-// Version 1 files are decrypted in one piece with int lengths.
-constexpr size_t kMaxOnePiece = size_t{INT_MAX} - 4096;
-
-}  // namespace
-
 int CDecryptWorkflow::run(const std::string& source) {
     CDecryptDialog dialog(owner_);
     if (!source.empty() && !dialog.setSource(source)) return 1;
     if (dialog.exec() != QDialog::Accepted) return 1;
     const CSecureFile::Header& header = dialog.header();
-    if (header.version == 1) return decryptWhole(dialog.source(), dialog.target());
+    if (header.version == 1) return decryptWhole(dialog.source(), dialog.target(), header);
 
     orvik::SecretString password;
     if (header.passwordSet) {
@@ -64,41 +50,17 @@ int CDecryptWorkflow::run(const std::string& source) {
     return 0;
 }
 
-int CDecryptWorkflow::decryptWhole(const std::string& source, const std::string& target) {
-    std::string image;
-    if (!orvik::readRegularFile(source, image, kMaxOnePiece)) {
-        controls::message(owner_, errno == EFBIG ? "文件太大，无法解密！" : "打开源文件失败！",
-                          MB_OK | MB_ICONEXCLAMATION);
-        return 1;
+int CDecryptWorkflow::decryptWhole(const std::string& source, const std::string& target,
+                                   const CSecureFile::Header& header) {
+    // The output was confirmed in the dialog: it replaces a file that is there.
+    const CSecureFile::Result r = CSecureFile::DecryptWhole(source, target, header, {});
+    switch (r.code) {
+    case CSecureFile::Ok: offerToOpen(target, "解密成功，是否打开解密文件?"); return 0;
+    case CSecureFile::OpenSource:
+    case CSecureFile::TooLarge: controls::message(owner_, r.message.c_str(), MB_OK | MB_ICONEXCLAMATION); return 1;
+    case CSecureFile::NoPrivateKey: controls::message(owner_, r.message.c_str(), MB_OK | MB_ICONINFORMATION); return 1;
+    default: controls::message(owner_, r.message.c_str(), MB_OK | MB_ICONHAND); return 1;
     }
-    COrvikEncFile file;
-    const auto* data = reinterpret_cast<const unsigned char*>(image.data());
-    const int size = static_cast<int>(image.size());
-    int length = 0;
-    if (file.DecryptWithCert(data, size, nullptr, length) == -1 || length < 0) {
-        controls::message(owner_, "调用加密函数失败，解密失败！", MB_OK | MB_ICONHAND);
-        return 1;
-    }
-    // Wiped when it goes: it holds the plaintext.
-    orvik::SecretBytes plain(static_cast<size_t>(length));
-    int rc = file.DecryptWithCert(data, size, plain.data(), length);
-    if (rc == static_cast<int>(CRYPT_E_NO_DECRYPT_CERT)) {
-        controls::message(owner_, "没有可用的证书私钥！", MB_OK | MB_ICONINFORMATION);
-        return 1;
-    }
-    if (rc != 0) {
-        controls::message(owner_, "解密失败！", MB_OK | MB_ICONHAND);
-        return 1;
-    }
-    plain.resize(static_cast<size_t>(length));
-    // Only the user may read it, and it takes the target's place only when complete.
-    if (!orvik::writeFileAtomically(target,
-                                    std::string_view(reinterpret_cast<const char*>(plain.data()), plain.size()))) {
-        controls::message(owner_, "文件读写错误！", MB_OK | MB_ICONHAND);
-        return 1;
-    }
-    offerToOpen(target, "解密成功，是否打开解密文件?");
-    return 0;
 }
 
 void CDecryptWorkflow::offerToOpen(const std::string& target, const char* question) {

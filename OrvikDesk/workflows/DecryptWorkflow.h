@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "SecureFile.h"
+
 class QWidget;
 
 namespace orvikdesk {
@@ -16,7 +18,7 @@ public:
     int run(const std::string& source);
 
 private:
-    int decryptWhole(const std::string& source, const std::string& target);
+    int decryptWhole(const std::string& source, const std::string& target, const CSecureFile::Header& header);
     void offerToOpen(const std::string& target, const char* question);
 
     QWidget* owner_;

@@ -9,12 +9,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
 #include <MyCertStore.h>
 #include <OrvikEncFile.h>
+#include <SecLog.h>
 #include <SecureFile.h>
 #include <windows.h>
 
@@ -124,7 +127,8 @@ TEST(SecureFile, VersionZeroIsTheDocumentedDerivationAndCipher) {
     EXPECT_EQ(image.substr(0, 16), "OrvikFileType=0;");
     // The password travels as its code-page 936 bytes.
     EXPECT_EQ(opensslDecrypt3Des(derivedKey("\xBF\xDA\xC1\xEEpw"), image.substr(16)), text);
-    EXPECT_EQ(file.EncryptWithPassword(in, 1, nullptr, length, "\xF0\x9F\x98\x80"), -1) << "no code-page form";
+    EXPECT_EQ(file.EncryptWithPassword(in, 1, nullptr, length, "\xF0\x9F\x98\x80"), COrvikEncFile::Failed)
+        << "no code-page form";
 }
 
 TEST(SecureFile, VersionTwoForThreeRecipientsOpensWithOpenSsl) {
@@ -209,7 +213,106 @@ TEST(SecureFile, VersionOneIsAnEnvelopedMessageBothWays) {
     EXPECT_EQ(back, plain);
     TempHome empty;
     EXPECT_EQ(file.DecryptWithCert(f, static_cast<int>(foreign.size()), nullptr, plainLength),
-              static_cast<int>(CRYPT_E_NO_DECRYPT_CERT));
+              COrvikEncFile::NoDecryptCert);
+}
+
+TEST(SecureFile, VersionsZeroAndOneAreOneCallEachWay) {
+    TempHome home;
+    TempDir dir;
+    People people(1);
+    const std::string plain = pattern(3000), doc = dir.file("doc.txt");
+    writeFile(doc, plain);
+    auto modeOf = [](const std::string& path) {
+        struct stat st {};
+        return stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0u;
+    };
+
+    // Version 0: the documented key of the password's code-page bytes, nothing else.
+    auto r = CSecureFile::EncryptWhole(0, doc, dir.file("v0.ovk"), {}, "口令pw");
+    ASSERT_EQ(r.code, CSecureFile::Ok) << r.message;
+    const std::string v0 = readFile(dir.file("v0.ovk"));
+    EXPECT_EQ(v0.substr(0, 16), "OrvikFileType=0;");
+    EXPECT_EQ(v0.size(), 16 + (plain.size() / 8 + 1) * 8);
+    EXPECT_EQ(opensslDecrypt3Des(derivedKey("\xBF\xDA\xC1\xEEpw"), v0.substr(16)), plain);
+    EXPECT_EQ(modeOf(dir.file("v0.ovk")), 0600u);
+    CSecureFile::Header header;
+    ASSERT_TRUE(CSecureFile::ReadHeader(dir.file("v0.ovk"), header));
+    ASSERT_EQ(header.version, 0);
+    r = CSecureFile::DecryptWhole(dir.file("v0.ovk"), dir.file("v0.txt"), header, "口令pw");
+    ASSERT_EQ(r.code, CSecureFile::Ok) << r.message;
+    EXPECT_EQ(readFile(dir.file("v0.txt")), plain);
+    EXPECT_EQ(modeOf(dir.file("v0.txt")), 0600u);
+    // No check of the password exists, so a file the user has stays when asked to.
+    writeFile(dir.file("mine.txt"), "the user's own");
+    r = CSecureFile::DecryptWhole(dir.file("v0.ovk"), dir.file("mine.txt"), header, "口令pw",
+                                  orvik::AtomicFile::Replace::No);
+    EXPECT_EQ(r.code, CSecureFile::TargetExists);
+    EXPECT_EQ(readFile(dir.file("mine.txt")), "the user's own");
+
+    // Version 1 for the recipient, opened with the key of "MY"; without it, nothing is written.
+    r = CSecureFile::EncryptWhole(1, doc, dir.file("v1.ovk"), people.list(), "");
+    ASSERT_EQ(r.code, CSecureFile::Ok) << r.message;
+    ASSERT_TRUE(CSecureFile::ReadHeader(dir.file("v1.ovk"), header));
+    ASSERT_EQ(header.version, 1);
+    r = CSecureFile::DecryptWhole(dir.file("v1.ovk"), dir.file("v1.txt"), header, "");
+    ASSERT_EQ(r.code, CSecureFile::Ok) << r.message;
+    EXPECT_EQ(readFile(dir.file("v1.txt")), plain);
+    {
+        TempHome stranger;
+        r = CSecureFile::DecryptWhole(dir.file("v1.ovk"), dir.file("none.txt"), header, "");
+        EXPECT_EQ(r.code, CSecureFile::NoPrivateKey);
+        EXPECT_EQ(r.message, "没有可用的证书私钥！");
+    }
+
+    // Refusals, none of which leaves a file.
+    EXPECT_EQ(CSecureFile::EncryptWhole(1, doc, dir.file("none.txt"), people.list(), "pw").code,
+              CSecureFile::CryptoCall)
+        << "a password would protect nothing";
+    EXPECT_EQ(CSecureFile::EncryptWhole(0, doc, dir.file("none.txt"), people.list(), "pw").code,
+              CSecureFile::CryptoCall);
+    EXPECT_EQ(CSecureFile::EncryptWhole(0, doc, dir.file("none.txt"), {}, "\xF0\x9F\x98\x80").message,
+              CSecureFile::kPasswordCharacters);
+    r = CSecureFile::EncryptWhole(0, dir.file("missing"), dir.file("none.txt"), {}, "pw");
+    EXPECT_EQ(r.code, CSecureFile::OpenSource);
+    EXPECT_EQ(r.error, ENOENT);
+    EXPECT_EQ(CSecureFile::EncryptWhole(0, dir.path(), dir.file("none.txt"), {}, "pw").code, CSecureFile::OpenSource);
+    EXPECT_EQ(CSecureFile::EncryptWhole(0, doc, doc, {}, "pw").code, CSecureFile::ReadWrite) << "the source itself";
+    EXPECT_EQ(readFile(doc), plain);
+    header.version = 2;
+    EXPECT_EQ(CSecureFile::DecryptWhole(dir.file("v1.ovk"), dir.file("none.txt"), header, "").code,
+              CSecureFile::StepFailed);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("none.txt")));
+}
+
+TEST(SecureFile, VersionZeroStepsGoToTheProgramsSinkElseToTheLog) {
+    TempHome home;
+    TempDir dir;
+    writeFile(dir.file("doc.txt"), "text");
+    ASSERT_EQ(CSecureFile::EncryptWhole(0, dir.file("doc.txt"), dir.file("doc.ovk"), {}, "pw").code, CSecureFile::Ok);
+    CSecureFile::Header header;
+    ASSERT_TRUE(CSecureFile::ReadHeader(dir.file("doc.ovk"), header));
+
+    std::vector<std::string> seen;
+    EncFileMessageSink previous = SetEncFileMessageSink(
+        [&](const char* text, bool failure) { seen.push_back(std::string(failure ? "! " : "") + text); });
+    EXPECT_EQ(CSecureFile::DecryptWhole(dir.file("doc.ovk"), dir.file("a.txt"), header, "pw").code, CSecureFile::Ok);
+    SetEncFileMessageSink(previous);
+    const std::vector<std::string> steps = {
+        "A cryptographic provider has been acquired.", "A hash object has been created.",
+        "The password has been added to the hash!", "An encryption key is derived from the password hash!"};
+    std::vector<std::string> twice = steps;  // the size call and the fill call
+    twice.insert(twice.end(), steps.begin(), steps.end());
+    EXPECT_EQ(seen, twice);
+
+    // No window: not a word on standard error, the steps in the log.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(CSecureFile::DecryptWhole(dir.file("doc.ovk"), dir.file("b.txt"), header, "pw").code, CSecureFile::Ok);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    std::string path;
+    FILE* log = CSecLog::OpenLogFile(CSecLog::LogDirectories(), &path);
+    ASSERT_NE(log, nullptr);
+    std::fclose(log);
+    EXPECT_NE(readFile(path).find("An encryption key is derived from the password hash!"), std::string::npos) << path;
 }
 
 TEST(SecureFile, SizesAroundEveryBoundaryRoundTrip) {
@@ -320,7 +423,7 @@ TEST(SecureFile, DamagedFilesGiveTheirCodeAndLeaveTheTargetAlone) {
         writeFile(dir.file("target"), "keep me");
         CSecureFile::Header header;
         ASSERT_TRUE(CSecureFile::ReadHeader(dir.file("bad.ovk"), header)) << row.what;
-        auto r = header.records.empty() ? CSecureFile::Result{-1, ""}
+        auto r = header.records.empty() ? CSecureFile::Result{CSecureFile::StepFailed, ""}
                                         : CSecureFile::Decrypt(dir.file("bad.ovk"), dir.file("target"), header, 0, "");
         EXPECT_NE(r.code, 0) << row.what;
         EXPECT_EQ(readFile(dir.file("target")), "keep me") << row.what;
@@ -395,6 +498,11 @@ TEST(SecureFile, AKeyTooLargeForItsFieldIsRefusedBeforeAnyOutput) {
     writeFile(dir.file("data"), "x");
     EXPECT_EQ(CSecureFile::Encrypt(dir.file("data"), dir.file("x.ovk"), big.list(), "").code, 206);
     EXPECT_FALSE(orvik::test::fileExists(dir.file("x.ovk")));
+    // The same answer before any file is named, for a recipient as it is chosen.
+    EXPECT_EQ(CSecureFile::CheckRecipient(*big.list()[0]), CSecureFile::SessionKeyTooLarge);
+    EXPECT_EQ(CSecureFile::CheckRecipient(*People(1).list()[0]), CSecureFile::Ok);
+    EXPECT_EQ(CSecureFile::CheckRecipient(CDigitalCertificate("not a certificate", 17, CDigitalCertificate::ENC_DER)),
+              CSecureFile::CopyCertificate);
 }
 
 TEST(SecureFile, MutatedFilesNeverCrashTheReader) {
@@ -414,7 +522,9 @@ TEST(SecureFile, MutatedFilesNeverCrashTheReader) {
         writeFile(dir.file("m.ovk"), bytes);
         CSecureFile::Header header;
         if (!CSecureFile::ReadHeader(dir.file("m.ovk"), header) || header.records.empty()) continue;
-        CSecureFile::Decrypt(dir.file("m.ovk"), dir.file("m.out"), header, 0, round % 2 ? "x" : "");
+        // Any result will do; the sanitizers judge the run.
+        [[maybe_unused]] const auto r =
+            CSecureFile::Decrypt(dir.file("m.ovk"), dir.file("m.out"), header, 0, round % 2 ? "x" : "");
         std::remove(dir.file("m.out").c_str());
     }
     SUCCEED() << "the sanitizers watched every run";

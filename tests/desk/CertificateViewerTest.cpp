@@ -96,7 +96,7 @@ TEST(CertificateViewer, DetailsListTheSerialTheThumbprintAndTheMailName) {
     IssuedCert user = TestPki::instance().issue({.cn = "张三", .email = "zs@example.com"});
     auto context = contextOf(user.der);
     std::string friendly = "张三的邮件证书";
-    CDigitalCertificate(context.get()).setFriendlyName(friendly);
+    ASSERT_EQ(CDigitalCertificate(context.get()).setFriendlyName(friendly), CDigitalCertificate::Ok);
     CCertificateViewer viewer(context.get(), {}, nullptr);
 
     EXPECT_EQ(viewer.windowTitle(), "证书");

@@ -522,3 +522,21 @@ TEST_F(SecureFileWorkflow, TheFilePageStartsEachWorkflow) {
 }
 
 }  // namespace
+
+// The decrypted file is offered under the name it had: "报告.txt.ovk" gives "报告.txt", and a
+// renamed "报告.ovk" gets its extension back.
+TEST_F(SecureFileWorkflow, DecryptOffersTheOriginalName) {
+    CDigitalCertificate mine(me.der.data(), static_cast<int>(me.der.size()), CDigitalCertificate::ENC_DER);
+    writeFile(dir.file("报告.txt"), "text");
+    ASSERT_EQ(CSecureFile::Encrypt(dir.file("报告.txt"), dir.file("报告.txt.ovk"), {&mine}, "").code, CSecureFile::Ok);
+    std::filesystem::copy_file(dir.file("报告.txt.ovk"), dir.file("报告.ovk"));
+    for (const char* name : {"报告.txt.ovk", "报告.ovk"}) {
+        QString offered;
+        onNextModal<CDecryptDialog>([&](CDecryptDialog* d) {
+            offered = control<QLineEdit>(d, CDecryptDialog::IDC_OUTPUT)->text();
+            d->reject();
+        });
+        run(LaunchAction::Decrypt, dir.file(name));
+        EXPECT_EQ(offered, QString::fromStdString(dir.file("报告.txt"))) << name;
+    }
+}

@@ -1,6 +1,8 @@
 // orvikctl against hostile input and other local users: what a command reads is bounded and a
 // regular file, passwords need not be arguments, outputs are whole and plaintext is private.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -219,6 +221,7 @@ TEST(OrvikctlInput, AVersion0ResultReplacesAFileOnlyWhenTheUserSaysSo) {
     CtlResult r = run("decrypt " + quote(ovk) + " " + quote(out) + " --password pw");
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(has(r, "exists; --force replaces it")) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << "one line, the steps only in the log: " << r.out;
     EXPECT_EQ(orvik::test::readFile(out), "the user's own report");
     ASSERT_EQ(run("decrypt " + quote(ovk) + " " + quote(out) + " --password pw --force").code, 0);
     EXPECT_EQ(orvik::test::readFile(out), "new text");
@@ -278,13 +281,14 @@ TEST(OrvikctlInput, OutputsReplaceALinkInsteadOfWritingThroughIt) {
 TEST(OrvikctlInput, RegImportTakesOnlyMailAndAssistantKeysUnlessTold) {
     orvik::test::TempHome home;
     orvik::test::TempDir dir;
-    orvik::test::writeFile(dir.file("mixed.reg"),
-                           "Windows Registry Editor Version 5.00\r\n\r\n"
-                           "[HKEY_CURRENT_USER\\Software\\Microsoft\\Internet Account Manager\\Accounts\\00000001]\r\n"
-                           "\"SMTP Server\"=\"smtp.example.com\"\r\n\r\n"
-                           "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\WAB\\DLLPath]\r\n@=\"/srv/evil/libwab.so\"\r\n\r\n"
-                           "[HKEY_CURRENT_USER\\Software\\Orvikon\\Orvik数字证书助手\\UpdateConfig]\r\n"
-                           "\"StartUpCheckNew\"=\"1\"\r\n\"ServerName\"=\"update.evil.example\"\r\n");
+    orvik::test::writeFile(
+        dir.file("mixed.reg"),
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Microsoft\\Internet Account Manager\\Accounts\\00000001]\r\n"
+        "\"SMTP Server\"=\"smtp.example.com\"\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\WAB\\DLLPath]\r\n@=\"/srv/evil/libwab.so\"\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Orvikon\\Orvik数字证书助手\\UpdateConfig]\r\n"
+        "\"StartUpCheckNew\"=\"1\"\r\n\"ServerName\"=\"update.evil.example\"\r\n");
     CtlResult r = run("reg-import " + quote(dir.file("mixed.reg")));
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(has(r,
