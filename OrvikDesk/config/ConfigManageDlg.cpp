@@ -138,7 +138,7 @@ bool CConfigManageDlg::save() {
               write.sites(raSite_->sites()) &&
               // With no site selected the stored default stays what it was.
               (raSite_->selectedIndex() < 0 || write.value(kSites, "Default", raSite_->selectedName())) &&
-              write.defaultCertificate(defaultCert_->certificate());
+              (!defaultCert_->chosen() || write.defaultCertificate(defaultCert_->certificate()));
     if (!ok) write.undo();
     return ok;
 }

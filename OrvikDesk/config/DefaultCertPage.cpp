@@ -53,6 +53,7 @@ void CDefaultCertPage::choose() {
     // OK without a row keeps what the page had.
     if (index < 0 || index >= store.GetCertCount()) return;
     setCertificate(std::make_unique<CDigitalCertificate>(*store.getCert(index)));
+    chosen_ = true;
 }
 
 void CDefaultCertPage::view() {

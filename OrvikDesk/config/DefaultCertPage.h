@@ -21,6 +21,9 @@ public:
 
     // The page's certificate, owned by the page; null when none is shown.
     CDigitalCertificate* certificate() const { return certificate_.get(); }
+    // True once the user picked a certificate; until then OK leaves the stored default alone, so a
+    // default whose token is unplugged for a moment is not erased.
+    bool chosen() const { return chosen_; }
 
     void choose();
     void view();
@@ -30,6 +33,7 @@ private:
 
     // A copy of its own: the store it came from frees its entries on the next filter.
     std::unique_ptr<CDigitalCertificate> certificate_;
+    bool chosen_ = false;
     QLineEdit* name_;
     QPushButton* view_;
 };

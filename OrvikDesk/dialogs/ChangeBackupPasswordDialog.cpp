@@ -102,9 +102,20 @@ void CChangeBackupPasswordDialog::onOk() {
         accept();
         return;
     case 6: controls::message(this, "备份失败，文件格式错误！", MB_OK | MB_ICONHAND); return;
-    case 7: controls::message(this, "备份失败，源文件口令错误！", MB_OK | MB_ICONHAND); return;
+    case 7:
+        controls::message(this, "备份失败，源文件口令错误！", MB_OK | MB_ICONHAND);
+        sourcePassword_->setFocus();
+        sourcePassword_->selectAll();
+        return;
     case 13: controls::message(this, "备份失败，生成目标文件错误！", MB_OK | MB_ICONHAND); return;
-    default: controls::message(this, "备份失败！", MB_OK | MB_ICONHAND); return;
+    default:
+        if (std::string form;
+            rc == 5 && InspectPkcs12(source.toStdString().c_str(), oldPassword.c_str(), form) == -1 && !form.empty())
+            controls::message(this, ("备份失败，不支持源文件所用的保护方式（" + form + "）！").c_str(),
+                              MB_OK | MB_ICONHAND);
+        else
+            controls::message(this, "备份失败！", MB_OK | MB_ICONHAND);
+        return;
     }
 }
 

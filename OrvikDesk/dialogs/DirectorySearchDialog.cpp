@@ -1,6 +1,5 @@
 #include "dialogs/DirectorySearchDialog.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -87,9 +86,12 @@ CDirectorySearchDialog::CDirectorySearchDialog(QWidget* parent) : QDialog(parent
     connect(list_, &QTreeWidget::itemDoubleClicked, this, &CDirectorySearchDialog::view);
 }
 
-// A search still under way ends within the directory's time-outs; its results are dropped.
-CDirectorySearchDialog::~CDirectorySearchDialog() {
-    if (worker_.joinable()) worker_.join();
+CDirectorySearchDialog::~CDirectorySearchDialog() = default;
+
+void CDirectorySearchDialog::reject() {
+    worker_.abandon();
+    searchButton_->setEnabled(true);
+    QDialog::reject();
 }
 
 void CDirectorySearchDialog::setRowButtons(bool enabled) {
@@ -108,7 +110,7 @@ void CDirectorySearchDialog::keyPressEvent(QKeyEvent* event) {
 }
 
 void CDirectorySearchDialog::search() {
-    if (worker_.joinable()) return;
+    if (worker_.busy()) return;
     setRowButtons(false);
     const std::string name = name_->text().toStdString(), email = email_->text().toStdString();
     if (name.empty() && email.empty()) {
@@ -125,27 +127,26 @@ void CDirectorySearchDialog::search() {
         hosts = {server_->currentText().toStdString()};
 
     searchButton_->setEnabled(false);
-    QApplication::setOverrideCursor(Qt::BusyCursor);
-    worker_ = std::thread([this, hosts, name, email] {
-        auto outcome = std::make_shared<Outcome>();
-        int failures = 0;
-        CLdapCert directory;
-        for (const std::string& host : hosts) {
-            std::vector<CDigitalCertificate*> out;
-            if (directory.getUserCertificates(host.c_str(), name.c_str(), email.c_str(), out) != 0) ++failures;
-            if (outcome->tlsFailure.empty())
-                outcome->tlsFailure = CLdapCert::TlsProblemText(directory.tlsProblem(), host);
-            for (CDigitalCertificate* c : out) outcome->certificates.emplace_back(c);
-        }
-        outcome->failed = failures == static_cast<int>(hosts.size());
-        QMetaObject::invokeMethod(
-            this, [this, outcome] { finish(outcome); }, Qt::QueuedConnection);
-    });
+    worker_.start(
+        [this, hosts, name, email](const CDirectoryWorker::Post&, const std::atomic<bool>& stop) {
+            auto outcome = std::make_shared<Outcome>();
+            int failures = 0;
+            CLdapCert directory;
+            for (const std::string& host : hosts) {
+                if (stop) break;
+                std::vector<CDigitalCertificate*> out;
+                if (directory.getUserCertificates(host.c_str(), name.c_str(), email.c_str(), out) != 0) ++failures;
+                if (outcome->tlsFailure.empty())
+                    outcome->tlsFailure = CLdapCert::TlsProblemText(directory.tlsProblem(), host);
+                for (CDigitalCertificate* c : out) outcome->certificates.emplace_back(c);
+            }
+            outcome->failed = failures == static_cast<int>(hosts.size());
+            return std::function<void()>([this, outcome] { finish(outcome); });
+        },
+        true);
 }
 
 void CDirectorySearchDialog::finish(std::shared_ptr<Outcome> outcome) {
-    if (worker_.joinable()) worker_.join();
-    QApplication::restoreOverrideCursor();
     searchButton_->setEnabled(true);
     if (!outcome->tlsFailure.empty())
         controls::message(this, outcome->tlsFailure.c_str(), MB_OK | MB_ICONEXCLAMATION, "查找用户");

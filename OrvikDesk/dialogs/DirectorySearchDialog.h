@@ -1,11 +1,13 @@
 // "添加证书到证书库": other people's certificates looked up by name and e-mail address in the
-// authority's directories. The search runs off the window's thread; the dialog owns what it found.
+// authority's directories. The search runs off the window's thread and cancel or close give it up
+// at once; the dialog owns what it found.
 #pragma once
 
 #include <QDialog>
 #include <memory>
-#include <thread>
 #include <vector>
+
+#include "dialogs/DirectoryLookup.h"
 
 class CDigitalCertificate;
 class QCheckBox;
@@ -36,9 +38,11 @@ public:
 
     // The found certificate of the selected row, borrowed from the dialog; null when none.
     CDigitalCertificate* chosen() const;
-    bool searching() const { return worker_.joinable(); }
+    bool searching() const { return worker_.busy(); }
 
     void search();
+    // A search under way is given up, not waited for.
+    void reject() override;
 
 signals:
     void searchFinished();
@@ -64,7 +68,7 @@ private:
     QTreeWidget* list_;
     std::vector<std::unique_ptr<CDigitalCertificate>> found_;
     int selected_ = -1;
-    std::thread worker_;
+    CDirectoryWorker worker_{this};
 };
 
 }  // namespace orvikdesk

@@ -29,10 +29,22 @@ namespace orvikdesk {
 
 namespace {
 
-QString text(CDigitalCertificate& c, int (CDigitalCertificate::*get)(std::string&)) {
+QString text(CDigitalCertificate& c, CDigitalCertificate::Code (CDigitalCertificate::*get)(std::string&)) {
     std::string s;
     (c.*get)(s);
     return QString::fromStdString(s);
+}
+
+// A certificate a secure file has no room for is named when chosen, not after the dialog closed.
+bool fitsSecureFile(QWidget* owner, CDigitalCertificate& cert) {
+    const CSecureFile::Code code = CSecureFile::CheckRecipient(cert);
+    if (code != CSecureFile::SessionKeyTooLarge && code != CSecureFile::ImportPublicKey) return true;
+    const QString why = code == CSecureFile::SessionKeyTooLarge
+                            ? QStringLiteral("证书“%1”的密钥长度超过4000位，不能用于加密文件！")
+                            : QStringLiteral("证书“%1”的密钥不是RSA密钥，不能用于加密文件！");
+    controls::message(owner, why.arg(text(cert, &CDigitalCertificate::getDisplayName)).toStdString().c_str(),
+                      MB_OK | MB_ICONEXCLAMATION);
+    return false;
 }
 
 }  // namespace
@@ -119,6 +131,7 @@ CEncryptDialog::CEncryptDialog(QWidget* parent) : QDialog(parent), others_(std::
         rowClicked(item);
         viewOther();
     });
+    connect(list_, &QTreeWidget::itemChanged, this, &CEncryptDialog::rowChecked);
     connect(viewOther_, &QPushButton::clicked, this, &CEncryptDialog::viewOther);
     connect(protectBox_, &QCheckBox::toggled, this, &CEncryptDialog::protectToggled);
     connect(ok, &QPushButton::clicked, this, &CEncryptDialog::onOk);
@@ -167,6 +180,7 @@ void CEncryptDialog::changeDefault() {
     int index = picker.selectedIndex();
     if (index < 0 || index >= mine.GetCertCount()) return;
     auto chosen = std::make_unique<CDigitalCertificate>(*mine.getCert(index));
+    if (!fitsSecureFile(this, *chosen)) return;
     if (!defaultcert::store(chosen.get())) {
         controls::message(this, "保存设置失败！", MB_OK | MB_ICONHAND);
         return;
@@ -185,6 +199,14 @@ void CEncryptDialog::protectToggled(bool on) {
     }
     QSignalBlocker quiet(protectBox_);
     protectBox_->setChecked(false);
+}
+
+void CEncryptDialog::rowChecked(QTreeWidgetItem* item, int column) {
+    const int row = list_->indexOfTopLevelItem(item);
+    if (column != 0 || item->checkState(0) != Qt::Checked || row < 0 || row >= others_->GetCertCount()) return;
+    if (fitsSecureFile(this, *others_->getCert(row))) return;
+    QSignalBlocker quiet(list_);
+    item->setCheckState(0, Qt::Unchecked);
 }
 
 void CEncryptDialog::rowClicked(QTreeWidgetItem* item) {
@@ -247,6 +269,8 @@ void CEncryptDialog::onOk() {
         controls::message(this, "请配置默认的文件加密证书！", MB_OK | MB_ICONINFORMATION);
         return;
     }
+    // Set elsewhere (the settings, an older version) it was never checked here.
+    if (!fitsSecureFile(this, *current)) return;
     recipients.push_back(std::move(current));
     for (int i = 0; i < list_->topLevelItemCount() && i < others_->GetCertCount(); ++i)
         if (list_->topLevelItem(i)->checkState(0) == Qt::Checked)

@@ -63,6 +63,7 @@ private:
     void showDefault();
     void changeDefault();
     void protectToggled(bool on);
+    void rowChecked(QTreeWidgetItem* item, int column);
     void rowClicked(QTreeWidgetItem* item);
     void viewOther();
     void onOk();

@@ -83,10 +83,7 @@ CDlgLdapBatchCon::CDlgLdapBatchCon(std::vector<CLdapBatch::Candidate>& candidate
         new QTreeWidgetItem(contacts_, {QString::fromStdString(c.name), QString::fromStdString(c.email)});
 }
 
-CDlgLdapBatchCon::~CDlgLdapBatchCon() {
-    stop_ = true;
-    if (worker_.joinable()) worker_.join();
-}
+CDlgLdapBatchCon::~CDlgLdapBatchCon() = default;
 
 void CDlgLdapBatchCon::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
@@ -97,16 +94,17 @@ void CDlgLdapBatchCon::startSearch() {
     started_ = true;
     std::vector<std::string> emails;
     for (const CLdapBatch::Candidate& c : candidates_) emails.push_back(c.email);
-    // Only the window's thread touches the candidates: what the worker finds comes over in queued calls.
-    worker_ = std::thread([this, emails] {
-        int result = batch_.Search(emails, stop_, [this](size_t index, CLdapBatch::Found found) {
-            auto box = std::make_shared<CLdapBatch::Found>(std::move(found));
-            QMetaObject::invokeMethod(
-                this, [this, index, box] { received(index, std::move(*box)); }, Qt::QueuedConnection);
-        });
-        QMetaObject::invokeMethod(
-            this, [this, result] { ended(result); }, Qt::QueuedConnection);
-    });
+    // Only the window's thread touches the candidates: what the worker finds comes over in steps.
+    worker_.start(
+        [this, emails](const CDirectoryWorker::Post& post, const std::atomic<bool>& stop) {
+            CLdapBatch batch;
+            const int result = batch.Search(emails, stop, [this, &post](size_t index, CLdapBatch::Found found) {
+                auto box = std::make_shared<CLdapBatch::Found>(std::move(found));
+                post([this, index, box] { received(index, std::move(*box)); });
+            });
+            return std::function<void()>([this, result, tls = batch.tlsFailureText()] { ended(result, tls); });
+        },
+        false);
 }
 
 void CDlgLdapBatchCon::received(size_t index, CLdapBatch::Found found) {
@@ -115,29 +113,29 @@ void CDlgLdapBatchCon::received(size_t index, CLdapBatch::Found found) {
     if (static_cast<int>(index) == contactRow_) showContact(contactRow_);
 }
 
-void CDlgLdapBatchCon::ended(int result) {
-    if (worker_.joinable()) worker_.join();
+void CDlgLdapBatchCon::ended(int result, const std::string& tlsFailure) {
     animation_->hide();
     searchingText_->hide();
     if (result != 0) {
-        const std::string tls = batch_.tlsFailureText();
-        controls::message(this, tls.empty() ? "目录查询失败，批量配置失败！" : (tls + "批量配置失败！").c_str(),
+        controls::message(this,
+                          tlsFailure.empty() ? "目录查询失败，批量配置失败！" : (tlsFailure + "批量配置失败！").c_str(),
                           MB_OK | MB_ICONWARNING, "查找用户");
-    } else if (!stop_) {
+    } else {
         controls::message(this, "LDAP搜索完毕！", MB_OK | MB_ICONINFORMATION);
         ok_->setEnabled(true);
     }
     finished_ = true;
     emit searchEnded();
-    if (stop_) QDialog::done(Rejected);
 }
 
-// While the search runs, cancel and the close box ask it to stop; the dialog ends once it has.
+// Cancel and the close box end the dialog at once: a search under way is given up, and what it
+// found so far stays with the candidates, applied only by OK.
 void CDlgLdapBatchCon::reject() {
-    if (worker_.joinable()) {
+    if (worker_.busy()) {
         stop_ = true;
-        cancel_->setEnabled(false);
-        return;
+        worker_.abandon();
+        animation_->hide();
+        searchingText_->hide();
     }
     QDialog::reject();
 }
@@ -203,7 +201,7 @@ void CDlgLdapBatchCon::setDefault() {
 }
 
 void CDlgLdapBatchCon::onOk() {
-    if (worker_.joinable()) return;
+    if (worker_.busy()) return;
     if (auto_->isChecked()) {
         const CLdapBatch::AutoResult result = CLdapBatch::AutoAssign(candidates_);
         if (!result.refused.empty())

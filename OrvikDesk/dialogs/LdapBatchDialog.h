@@ -1,14 +1,14 @@
 // "批量配置": the directory searched for each contact without a usable certificate, on a worker
-// thread, while the user looks at what was found and chooses each contact's default.
+// thread, while the user looks at what was found and chooses each contact's default. Cancel and
+// close give the search up at once.
 #pragma once
 
 #include <QDialog>
-#include <atomic>
-#include <thread>
 #include <vector>
 
 #include "DirectoryTrust.h"
 #include "LdapBatch.h"
+#include "dialogs/DirectoryLookup.h"
 
 class QCheckBox;
 class QLabel;
@@ -37,11 +37,11 @@ public:
     // The candidates are borrowed: the search fills their found certificates and the user's
     // choices land in them.
     CDlgLdapBatchCon(std::vector<CLdapBatch::Candidate>& candidates, Mode mode, QWidget* parent = nullptr);
-    // Stops a search still under way and waits for it.
+    // Gives up a search still under way.
     ~CDlgLdapBatchCon() override;
 
     Mode mode() const { return mode_; }
-    bool searching() const { return worker_.joinable(); }
+    bool searching() const { return worker_.busy(); }
     bool stopRequested() const { return stop_; }
     bool searchFinished() const { return finished_; }
     QTreeWidget* contacts() const { return contacts_; }
@@ -59,7 +59,7 @@ protected:
 private:
     void startSearch();
     void received(size_t index, CLdapBatch::Found found);
-    void ended(int result);
+    void ended(int result, const std::string& tlsFailure);
     void showContact(int row);
     void certSelectionChanged();
     void setDefault();
@@ -69,10 +69,9 @@ private:
 
     std::vector<CLdapBatch::Candidate>& candidates_;
     Mode mode_;
-    CLdapBatch batch_;       // the worker's only
     CDirectoryTrust trust_;  // the stores as the dialog opened, for the results shown
-    std::thread worker_;
-    std::atomic<bool> stop_{false};
+    CDirectoryWorker worker_{this};
+    bool stop_ = false;
     bool started_ = false;
     bool finished_ = false;
     int contactRow_ = -1;

@@ -72,6 +72,10 @@ void CPfxImportDialog::setPath(const QString& path) { path_->setText(path); }
 QString CPfxImportDialog::path() const { return path_->text(); }
 QString CPfxImportDialog::password() const { return password_->text(); }
 QString CPfxImportDialog::device() const { return device_->currentText(); }
+void CPfxImportDialog::focusPassword() {
+    password_->setFocus();
+    password_->selectAll();
+}
 bool CPfxImportDialog::pathEmpty() const { return path_->text().isEmpty(); }
 bool CPfxImportDialog::fileExists() const { return controls::fileExists(path_->text()); }
 

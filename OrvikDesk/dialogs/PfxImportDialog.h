@@ -20,6 +20,8 @@ public:
     QString path() const;
     QString password() const;
     QString device() const;
+    // After a wrong password: the password selected, ready to be typed again.
+    void focusPassword();
 
     // The path is empty / names no existing file.
     bool pathEmpty() const;

@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QStringList>
+#include <algorithm>
 #include <mutex>
 
 namespace orvikdesk {
@@ -45,10 +46,7 @@ QString ask(QWidget* owner, FileDialogFacade::Kind kind, const QString& defaultS
     dialog.setAcceptMode(kind == FileDialogFacade::Kind::Open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     dialog.setFileMode(kind == FileDialogFacade::Kind::Open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setDefaultSuffix(defaultSuffix);
-    QStringList filters = FileDialogFacade::nameFilters(filter);
-    // Files of the same kind often carry other names (.p12, .crt, .pem): let the user see them.
-    if (kind == FileDialogFacade::Kind::Open) filters << QStringLiteral("所有文件 (*)");
-    dialog.setNameFilters(filters);
+    FileDialogFacade::applyFilters(dialog, filter, kind);
     dialog.setWindowTitle(kind == FileDialogFacade::Kind::Open ? QStringLiteral("打开") : QStringLiteral("另存为"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first();
@@ -56,17 +54,44 @@ QString ask(QWidget* owner, FileDialogFacade::Kind kind, const QString& defaultS
 
 }  // namespace
 
-QStringList FileDialogFacade::nameFilters(const QString& filter) {
-    QStringList parts = filter.split('|');
+QStringList FileDialogFacade::nameFilters(const QString& filter, Kind kind) {
+    // Names the same kind of file carries elsewhere: exports from other systems and browsers.
+    static const QList<QStringList> kindred = {{"*.pfx", "*.p12"}, {"*.cer", "*.crt", "*.pem", "*.der"}};
+    const QString everything = QStringLiteral("*");
+    const QStringList parts = filter.split('|');
     QStringList out;
+    bool all = false;
     for (int i = 0; i + 1 < parts.size(); i += 2) {
         const QString& title = parts[i];
-        const QString& patterns = parts[i + 1];
         if (title.isEmpty()) continue;
-        QString qtPatterns = QString(patterns).replace(';', ' ');
-        out << (title.contains('(') ? title : title + " (" + qtPatterns + ")");
+        QStringList patterns;
+        for (const QString& raw : parts[i + 1].split(';', Qt::SkipEmptyParts)) {
+            // "*.*" means every file where these texts come from; for Qt it is only names with a dot.
+            const QString pattern = raw.trimmed() == "*.*" ? everything : raw.trimmed();
+            if (!patterns.contains(pattern)) patterns << pattern;
+        }
+        if (patterns.isEmpty()) continue;
+        if (kind == Kind::Open)
+            for (const QStringList& family : kindred) {
+                const bool member = std::any_of(patterns.begin(), patterns.end(), [&family](const QString& p) {
+                    return family.contains(p, Qt::CaseInsensitive);
+                });
+                for (const QString& p : family)
+                    if (member && !patterns.contains(p, Qt::CaseInsensitive)) patterns << p;
+            }
+        all = all || patterns.contains(everything);
+        const QString shown =
+            title.contains('(') ? title : title + " (" + QString(parts[i + 1]).replace(';', ' ') + ")";
+        out << shown + " (" + patterns.join(' ') + ")";
     }
+    if (!all) out << QStringLiteral("所有文件 (*) (*)");
     return out;
+}
+
+void FileDialogFacade::applyFilters(QFileDialog& dialog, const QString& filter, Kind kind) {
+    // The text before the last parentheses is what the list shows; the patterns stay unseen.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setNameFilters(nameFilters(filter, kind));
 }
 
 QString FileDialogFacade::open(QWidget* owner, const QString& defaultSuffix, const QString& filter) {

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <deque>
 
+class QFileDialog;
 class QWidget;
 
 namespace orvikdesk {
@@ -29,8 +31,13 @@ public:
     static const std::deque<Asked>& asked();  // headless dialogs, oldest first
     static void clear();
 
-    // The Qt name filters of a resource filter, e.g. {"PFX Files (*.pfx)"}.
-    static QStringList nameFilters(const QString& filter);
+    // The Qt name filters of a resource filter, each shown as its own text and matching more
+    // than it says: "*.*" is every name (with or without a dot), a .pfx chooser also shows .p12
+    // files, a .cer chooser .crt, .pem and .der files; "所有文件 (*)" ends every list. Each entry
+    // is the text followed by its patterns in parentheses, for a dialog that hides the details.
+    static QStringList nameFilters(const QString& filter, Kind kind = Kind::Open);
+    // Puts those filters on a dialog, showing each entry's own text only.
+    static void applyFilters(QFileDialog& dialog, const QString& filter, Kind kind);
 };
 
 }  // namespace orvikdesk

@@ -67,6 +67,9 @@ TEST_F(BackupPassword, InPlaceChangeKeepsTheFileUntilTheNewOneIsComplete) {
     EXPECT_EQ(MessageBoxFacade::lastType(), unsigned(MB_OK | MB_ICONHAND));
     EXPECT_EQ(orvik::test::readFile(file), before) << "a wrong password leaves the bytes as they were";
     EXPECT_TRUE(d.isVisible());
+    auto* oldPassword = control<QLineEdit>(&d, Dialog::IDC_SOURCE_PASSWORD);
+    EXPECT_EQ(d.focusWidget(), oldPassword) << "ready for the password to be typed again";
+    EXPECT_EQ(oldPassword->selectedText(), QStringLiteral("错"));
 
     MessageBoxFacade::clear();
     setText(&d, Dialog::IDC_SOURCE_PASSWORD, "旧");

@@ -69,10 +69,26 @@ void typeInto(QWidget* field, const QString& text) {
     }
 }
 
-void importThrough(CCertStorePage& page, const QString& path, const QString& password) {
+enum class Back { No, Yes, PasswordSelected };
+
+// `back`: the failure is one the user mends in the dialog, which returns with what was typed (and
+// the password selected after a wrong one) until cancelled.
+void importThrough(CCertStorePage& page, const QString& path, const QString& password, Back back = Back::No) {
     onNextModal<CPfxImportDialog>([=](CPfxImportDialog* d) {
         setText(d, CPfxImportDialog::IDC_PATH, path);
         setText(d, CPfxImportDialog::IDC_PASSWORD, password);
+        if (back != Back::No)
+            onNextModal<CPfxImportDialog>([=](CPfxImportDialog* again) {
+                EXPECT_EQ(again, d) << "the same dialog";
+                EXPECT_EQ(control<QLineEdit>(d, CPfxImportDialog::IDC_PATH)->text(), path);
+                auto* field = control<QLineEdit>(d, CPfxImportDialog::IDC_PASSWORD);
+                EXPECT_EQ(field->text(), password);
+                if (back == Back::PasswordSelected) {
+                    EXPECT_EQ(d->focusWidget(), field);
+                    EXPECT_EQ(field->selectedText(), password);
+                }
+                d->reject();
+            });
         click(d, IDOK);
     });
     page.onCommand(cmd::Import);
@@ -89,16 +105,18 @@ TEST_F(CertPages, PersonalImportReportsEachOutcomeAndChangesNothingOnFailure) {
         const char* text;
         unsigned icon;
         int rows;
+        Back back;
     } cases[] = {
-        {"", "", "请选定一个文件！", MB_ICONHAND, 0},
-        {QString::fromStdString(dir.file("none.pfx")), "", "您所指定的文件不存在！", MB_ICONHAND, 0},
-        {QString::fromStdString(dir.file("me.pfx")), "错误", "导入失败，口令错误！", MB_ICONHAND, 0},
-        {QString::fromStdString(dir.file("me.cer")), "正确口令", "导入失败，文件格式错误！", MB_ICONHAND, 0},
-        {QString::fromStdString(dir.file("me.pfx")), "正确口令", "导入成功！", MB_ICONINFORMATION, 1},
+        {"", "", "请选定一个文件！", MB_ICONHAND, 0, Back::Yes},
+        {QString::fromStdString(dir.file("none.pfx")), "", "您所指定的文件不存在！", MB_ICONHAND, 0, Back::Yes},
+        {QString::fromStdString(dir.file("me.pfx")), "错误", "导入失败，口令错误！", MB_ICONHAND, 0,
+         Back::PasswordSelected},
+        {QString::fromStdString(dir.file("me.cer")), "正确口令", "导入失败，文件格式错误！", MB_ICONHAND, 0, Back::Yes},
+        {QString::fromStdString(dir.file("me.pfx")), "正确口令", "导入成功！", MB_ICONINFORMATION, 1, Back::No},
     };
     for (const Case& c : cases) {
         MessageBoxFacade::clear();
-        importThrough(page, c.path, c.password);
+        importThrough(page, c.path, c.password, c.back);
         expectBox(c.text, c.icon, c.text);
         EXPECT_EQ(page.model()->rowCount(), c.rows) << c.text;
     }

@@ -712,11 +712,11 @@ TEST_F(MailSetup, BatchStopsOnCancelAndReportsAFailedDirectory) {
         ASSERT_TRUE(d.searching());
         d.reject();
         EXPECT_TRUE(d.stopRequested());
-        EXPECT_FALSE(enabled(&d, IDCANCEL)) << "cancel waits for the contact under way";
-        EXPECT_TRUE(d.isVisible());
-        ASSERT_TRUE(ended.wait(20000));
-        EXPECT_FALSE(d.isVisible()) << "the dialog ends once the search has stopped";
+        EXPECT_FALSE(d.searching());
+        EXPECT_FALSE(d.isVisible()) << "cancel ends the dialog at once, not after the contact under way";
         EXPECT_EQ(d.result(), QDialog::Rejected);
+        QTest::qWait(200);
+        EXPECT_EQ(ended.count(), 0) << "a search given up reports nothing";
         EXPECT_NE(MessageBoxFacade::lastText(), QStringLiteral("LDAP搜索完毕！"));
     }
     size_t searched = 0;
