@@ -61,27 +61,81 @@ std::string pythonQuoted(const std::string& text) {
     return out + "'";
 }
 
+// " invoke [--file|--secure] N": an entry for one kind refuses a file of the other kind with a
+// message, so a file manager that shows it on the wrong file cannot make it do the wrong thing.
+// The settings are the same for both kinds.
+std::string invokeArguments(const MenuItem& item, bool secure) {
+    return std::string(" invoke ") + (item.takesPath ? (secure ? "--secure " : "--file ") : "") +
+           std::to_string(item.offset);
+}
+
 std::string dolphinMenu(bool secure, const std::string& helper) {
     std::ostringstream s;
     s << "[Desktop Entry]\nType=Service\nName=" << kSubmenu << "\n";
+    // ExcludeServiceTypes is a KDE list, split at commas: a trailing ';' would name no type.
     s << (secure ? "MimeType=application/x-orvik-secure-file;\n"
-                 : "MimeType=all/allfiles;\nExcludeServiceTypes=application/x-orvik-secure-file;\n");
+                 : "MimeType=all/allfiles;\nExcludeServiceTypes=application/x-orvik-secure-file\n");
     s << "X-KDE-ServiceTypes=KonqPopupMenu/Plugin\nX-KDE-Protocols=file\nX-KDE-RequiredNumberOfUrls=1\n"
       << "X-KDE-Submenu=" << kSubmenu << "\nActions=";
     for (const MenuItem& item : menuItems()) s << item.id << ";";
     s << "\n";
     for (const MenuItem& item : menuItems())
         s << "\n[Desktop Action " << item.id << "]\nName=" << (secure ? item.secureText : item.plainText)
-          << "\nExec=" << desktopQuoted(helper) << " invoke " << item.offset << " %f\n";
+          << "\nExec=" << desktopQuoted(helper) << invokeArguments(item, secure) << " %f\n";
     return s.str();
 }
 
+// The link beside the helper that answers Nemo's condition.
+std::string plainFileCheck(const std::string& helper) {
+    return helper.substr(0, helper.find_last_of('/') + 1) + kPlainFileCheck;
+}
+
+// Nemo has no submenus for actions: the submenu's name leads each item's. It cannot exclude an
+// extension either: the file items ask a condition program, which Nemo runs with the selection's
+// paths where the condition names %F (expanded and quoted as in Exec).
 std::string nemoAction(const MenuItem& item, bool secure, const std::string& helper) {
     std::ostringstream s;
     s << "[Nemo Action]\nActive=true\nName=" << kSubmenu << "：" << (secure ? item.secureText : item.plainText)
-      << "\nComment=" << kSubmenu << "\nExec=" << desktopQuoted(helper) << " invoke " << item.offset << " %F\n"
-      << "Selection=s\n"
-      << (secure ? "Extensions=ovk;\n" : "Extensions=nodirs;\n");
+      << "\nComment=" << kSubmenu << "\nExec=" << desktopQuoted(helper) << invokeArguments(item, secure) << " %F\n"
+      << "Icon-Name=orvikdesk\nSelection=s\n"
+      << (secure ? "Extensions=.ovk;\n"
+                 : "Extensions=nodirs;\nConditions=exec " + desktopQuoted(plainFileCheck(helper)) + " %F;\n");
+    return s.str();
+}
+
+// Python: true for a path ending in ".ovk" in any ASCII case, as MenuItems decides.
+constexpr const char* kPythonIsSecure =
+    "def is_secure(path):\n"
+    "    return path.encode('utf-8', 'surrogateescape')[-4:].lower() == b'.ovk'\n\n\n";
+
+// Nemo's properties dialog takes pages from nemo-python extensions (the nemo-python package).
+std::string nemoPropertiesExtension(const std::string& helper) {
+    std::ostringstream s;
+    s << "# The secure-file properties as a page of Nemo's properties dialog; orvikmenu reads the file.\n"
+      << "import subprocess\nfrom urllib.parse import unquote, urlparse\n\n"
+      << "import gi\n\ngi.require_version('Gtk', '3.0')\nfrom gi.repository import GObject, Gtk, Nemo  # noqa: E402\n\n"
+      << "HELPER = " << pythonQuoted(helper) << "\n"
+      << "LABELS = ['安全文件类型：', '原始文件类型：', '原始文件大小：', '加密算法：', '密码保护设置：',\n"
+      << "          '加密者证书信息：']\n\n\n"
+      << kPythonIsSecure << "def summary(path):\n"
+      << "    out = subprocess.run([HELPER, 'describe', path], capture_output=True, text=True, timeout=20).stdout\n"
+      << "    return list(zip(LABELS, out.split('\\n')))\n\n\n"
+      << "class OrvikPropertyPage(GObject.GObject, Nemo.PropertyPageProvider):\n"
+      << "    def get_property_pages(self, files):\n"
+      << "        if len(files) != 1 or files[0].get_uri_scheme() != 'file' or files[0].is_directory():\n"
+      << "            return []\n"
+      << "        path = unquote(urlparse(files[0].get_uri()).path)\n"
+      << "        if not is_secure(path):\n"
+      << "            return []\n"
+      << "        grid = Gtk.Grid(row_spacing=6, column_spacing=12, border_width=12)\n"
+      << "        for row, (label, value) in enumerate(summary(path)):\n"
+      << "            grid.attach(Gtk.Label(label=label, xalign=0, yalign=0), 0, row, 1, 1)\n"
+      << "            shown = Gtk.Label(label=value, xalign=0, selectable=True)\n"
+      << "            shown.set_line_wrap(True)\n"
+      << "            grid.attach(shown, 1, row, 1, 1)\n"
+      << "        grid.show_all()\n"
+      << "        return [Nemo.PropertyPage(name='OrvikMenu::properties', label=Gtk.Label(label='安全文件属性'),\n"
+      << "                                  page=grid)]\n";
     return s.str();
 }
 
@@ -97,7 +151,7 @@ std::string nautilusExtension(const std::string& helper) {
           << "), ";
     s << "]\nLABELS = ['安全文件类型：', '原始文件类型：', '原始文件大小：', '加密算法：', '密码保护设置：',\n"
       << "          '加密者证书信息：']\n\n\n"
-      << "def local_path(info):\n"
+      << kPythonIsSecure << "def local_path(info):\n"
       << "    if info.get_uri_scheme() != 'file' or info.is_directory():\n"
       << "        return None\n"
       << "    return unquote(urlparse(info.get_uri()).path)\n\n\n"
@@ -111,7 +165,7 @@ std::string nautilusExtension(const std::string& helper) {
       << "        path = local_path(files[0])\n"
       << "        if path is None:\n"
       << "            return []\n"
-      << "        secure = path.lower().endswith('.ovk')\n"
+      << "        secure = is_secure(path)\n"
       << "        top = Nautilus.MenuItem(name='OrvikMenu::submenu', label=SUBMENU)\n"
       << "        sub = Nautilus.Menu()\n"
       << "        top.set_submenu(sub)\n"
@@ -126,7 +180,7 @@ std::string nautilusExtension(const std::string& helper) {
       << "            if len(files) != 1:\n"
       << "                return []\n"
       << "            path = local_path(files[0])\n"
-      << "            if path is None or not path.lower().endswith('.ovk'):\n"
+      << "            if path is None or not is_secure(path):\n"
       << "                return []\n"
       << "            out = subprocess.run([HELPER, 'describe', path], capture_output=True, text=True).stdout\n"
       << "            from gi.repository import Gio\n"
@@ -137,19 +191,36 @@ std::string nautilusExtension(const std::string& helper) {
     return s.str();
 }
 
-std::string thunarActions(const std::string& helper) {
+// Thunar matches an action's patterns against the name, case-sensitively, with only * and ?, and
+// cannot exclude one: the secure-file items name every spelling of ".ovk"; the file items match
+// every file and refuse a secure one with a message. The settings are one item for all files.
+std::string thunarPatterns(bool secure) {
+    if (!secure) return "*";
+    std::string out;
+    for (int spelling = 0; spelling < 8; ++spelling)
+        out += std::string(out.empty() ? "" : ";") + "*." + (spelling & 4 ? 'O' : 'o') + (spelling & 2 ? 'V' : 'v') +
+               (spelling & 1 ? 'K' : 'k');
+    return out;
+}
+
+std::string thunarAction(const MenuItem& item, bool secure, const std::string& helper) {
     std::ostringstream s;
-    for (bool secure : {false, true})
-        for (const MenuItem& item : menuItems()) {
-            s << "<action>\n<icon>orvikdesk</icon>\n<name>" << xmlEscaped(secure ? item.secureText : item.plainText)
-              << "</name>\n<submenu>" << xmlEscaped(kSubmenu) << "</submenu>\n<unique-id>" << kOurIdPrefix
-              << (secure ? "secure-" : "file-") << item.id << "</unique-id>\n<command>"
-              << xmlEscaped(desktopQuoted(helper) + " invoke " + std::to_string(item.offset) + " %f")
-              << "</command>\n<description>" << xmlEscaped(kSubmenu) << "</description>\n<patterns>"
-              << (secure ? "*.ovk;*.OVK;*.Ovk" : "*") << "</patterns>\n"
-              << "<audio-files/>\n<image-files/>\n<other-files/>\n<text-files/>\n<video-files/>\n</action>\n";
-        }
+    const std::string kind = !item.takesPath ? "" : secure ? "secure-" : "file-";
+    s << "<action>\n<icon>orvikdesk</icon>\n<name>" << xmlEscaped(secure ? item.secureText : item.plainText)
+      << "</name>\n<submenu>" << xmlEscaped(kSubmenu) << "</submenu>\n<unique-id>" << kOurIdPrefix << kind << item.id
+      << "</unique-id>\n<command>" << xmlEscaped(desktopQuoted(helper) + invokeArguments(item, secure) + " %f")
+      << "</command>\n<description>" << xmlEscaped(kSubmenu) << "</description>\n<patterns>"
+      << thunarPatterns(secure && item.takesPath) << "</patterns>\n"
+      << "<audio-files/>\n<image-files/>\n<other-files/>\n<text-files/>\n<video-files/>\n</action>\n";
     return s.str();
+}
+
+std::string thunarActions(const std::string& helper) {
+    std::string out;
+    for (bool secure : {false, true})
+        for (const MenuItem& item : menuItems())
+            if (item.takesPath || !secure) out += thunarAction(item, secure, helper);
+    return out;
 }
 
 // The files read here are a few kilobytes of menu definitions.
@@ -182,6 +253,7 @@ std::vector<GeneratedFile> generatedFiles(const Folders& f, const std::string& h
         {f.data + "/kio/servicemenus/orvik-file.desktop", dolphinMenu(false, helper), true},
         {f.data + "/kio/servicemenus/orvik-secure-file.desktop", dolphinMenu(true, helper), true},
         {f.data + "/nautilus-python/extensions/orvik_menu.py", nautilusExtension(helper), false},
+        {f.data + "/nemo-python/extensions/orvik_properties.py", nemoPropertiesExtension(helper), false},
     };
     for (bool secure : {false, true})
         for (const MenuItem& item : menuItems())

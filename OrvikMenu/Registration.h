@@ -10,6 +10,10 @@
 
 namespace orvikmenu {
 
+// orvikmenu under this name (a link beside it) exits 0 for one local file that gets the file
+// commands: Nemo's actions cannot exclude a type, only run a condition program on the selection.
+inline constexpr const char* kPlainFileCheck = "orvikmenu-plain-file";
+
 struct ORVIKMENU_API Folders {
     std::string data;    // $XDG_DATA_HOME, else ~/.local/share
     std::string config;  // $XDG_CONFIG_HOME, else ~/.config

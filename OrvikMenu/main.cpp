@@ -8,18 +8,19 @@
 #include <string>
 #include <vector>
 
-#include <winbase.h>
-
 #include "Launcher.h"
 #include "MenuItems.h"
 #include "Registration.h"
+#include "ScreenMessages.h"
 #include "SecureFileSummary.h"
 
 namespace {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: orvikmenu invoke OFFSET PATH   start the assistant for item 0, 1 or 2\n"
+                 "usage: orvikmenu invoke [--file|--secure] OFFSET PATH\n"
+                 "                                      start the assistant for item 0, 1 or 2; with\n"
+                 "                                      --file or --secure, only for that kind of file\n"
                  "       orvikmenu describe PATH        the secure-file properties, one per line\n"
                  "       orvikmenu items PATH           the submenu's items for PATH\n"
                  "       orvikmenu register | unregister\n");
@@ -36,29 +37,23 @@ std::string self() {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    const std::string name = argc > 0 ? argv[0] : "";
+    if (name.substr(name.find_last_of('/') + 1) == orvikmenu::kPlainFileCheck)
+        return args.size() == 1 && !orvikmenu::itemTexts(args).empty() && !orvikmenu::isSecureFile(args[0]) ? 0 : 1;
     if (args.empty()) return usage();
     const std::string& verb = args[0];
-    if (verb == "invoke" && args.size() == 3) {
-        const std::string& path = args[2];
-        if (orvikmenu::itemTexts({path}).empty()) {
-            std::fprintf(stderr, "orvikmenu: %s is not one local file\n", path.c_str());
-            return 1;
+    if (verb == "invoke" && (args.size() == 3 || args.size() == 4)) {
+        orvikmenu::Asked asked = orvikmenu::Asked::Either;
+        if (args.size() == 4) {
+            if (args[1] != "--file" && args[1] != "--secure") return usage();
+            asked = args[1] == "--file" ? orvikmenu::Asked::File : orvikmenu::Asked::Secure;
         }
-        std::string program = orvikmenu::assistantProgram();
-        if (program.empty()) {
-            std::fprintf(stderr, "orvikmenu: the assistant is not installed (no InstallDir, none beside orvikmenu)\n");
-            return 1;
-        }
+        const std::string& offsetText = args[args.size() - 2];
         char* end = nullptr;
-        long offset = std::strtol(args[1].c_str(), &end, 10);
-        std::vector<std::string> command =
-            *end ? std::vector<std::string>{} : orvikmenu::commandFor(static_cast<int>(offset), path, program);
-        if (command.empty()) return usage();
-        if (!orvikmenu::startDetached(command)) {
-            std::fprintf(stderr, "orvikmenu: cannot start %s\n", program.c_str());
-            return 1;
-        }
-        return 0;
+        long offset = std::strtol(offsetText.c_str(), &end, 10);
+        if (offsetText.empty() || *end || offset < 0 || offset > 2) return usage();
+        if (orvikmenu::haveScreen()) orvikmenu::showMessagesOnScreen();
+        return orvikmenu::invoke(static_cast<int>(offset), args.back(), asked) ? 0 : 1;
     }
     if (verb == "describe" && args.size() == 2) {
         orvikmenu::SecureFileSummary s = orvikmenu::summarize(args[1]);
