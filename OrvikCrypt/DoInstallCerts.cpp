@@ -45,12 +45,14 @@ std::string entryThumbprint(const std::string& entry) {
 
 }  // namespace
 
-int DoInstallCerts() {
+CCertStore::Code DoInstallCerts() {
     CSecLog log;
-    int rc = 0;
+    CCertStore::Code rc = CCertStore::Ok;
+    DWORD firstError = 0;
     auto fail = [&](const char* call, DWORD error, int line) {
         log.Log(CSecLog::SEC_LOG_ERROR, line, __FILE__, "%s Error: 0x%x", call, error);
-        rc = 4;
+        if (rc == CCertStore::Ok) firstError = error;
+        rc = CCertStore::PlatformFailed;
     };
 
     HKEY machine = nullptr, user = nullptr;
@@ -97,5 +99,7 @@ int DoInstallCerts() {
             fail("CertAddEncodedCertificateToStore", GetLastError(), __LINE__);
     }
     if (ca) CertCloseStore(ca, 0);
+    // The caller can tell a full disk from a refused write.
+    if (rc != CCertStore::Ok) SetLastError(firstError);
     return rc;
 }

@@ -11,5 +11,6 @@ extern "C" __attribute__((visibility("default"), used)) const char* __lsan_defau
            "leak:libdbus\n"
            "leak:libnss3\n"
            "leak:libgobject\n"
-           "leak:libglib\n";
+           "leak:libglib\n"
+           "leak:libwayland-client\n";
 }

@@ -1,15 +1,16 @@
 #include "app/AssistantApp.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QTranslator>
 
 #include <OEAddrBook.h>
 #include <orvik/OpenSslProviders.h>
 #include <windows.h>
 
-#include "app/Profile.h"
 #include "app/SingleInstance.h"
 #include "app/Workflows.h"
 #include "dialogs/CertificateViewer.h"
@@ -68,14 +69,54 @@ void CAssistantApp::prepare(QApplication& app) {
     registerWorkflows();
 }
 
+std::optional<int> CAssistantApp::claimInstance(const std::vector<std::string>& args) {
+    if (parseCommandLine(args, isExistingFile).action != LaunchAction::Window) {
+        commandLineMode_ = true;
+        return std::nullopt;
+    }
+    instance_ = std::make_unique<SingleInstance>();
+    switch (instance_->claim()) {
+    case SingleInstance::Claim::First: return std::nullopt;
+    case SingleInstance::Claim::Activated: return 0;
+    case SingleInstance::Claim::Unanswered: break;
+    }
+    // Never a second window: the running one may come back to life.
+    MessageBoxFacade::show(nullptr, QStringLiteral("Orvik数字证书助手已在运行，但没有响应。\n请稍后再试。"),
+                           QStringLiteral("证书助手"), MB_OK | MB_ICONEXCLAMATION);
+    return 1;
+}
+
+QString CAssistantApp::firstStartMessage(const std::vector<firststart::Problem>& problems) {
+    if (problems.empty()) return {};
+    QString lines;
+    for (const firststart::Problem& p : problems) {
+        QString what;
+        switch (p.step) {
+        case firststart::Step::InstallDir: what = QStringLiteral("记录安装目录"); break;
+        case firststart::Step::Authorities: what = QStringLiteral("安装内置的根证书"); break;
+        case firststart::Step::Menus: what = QStringLiteral("在文件管理器中添加右键菜单"); break;
+        case firststart::Step::Marker: what = QStringLiteral("保存首次启动的记录"); break;
+        }
+        QString why;
+        switch (p.cause) {
+        case firststart::Cause::DiskFull: why = QStringLiteral("磁盘已满"); break;
+        case firststart::Cause::NotWritable: why = QStringLiteral("没有写入权限"); break;
+        case firststart::Cause::Other: why = QStringLiteral("错误代码 %1").arg(p.code); break;
+        }
+        lines += QStringLiteral("    %1失败：%2\n").arg(what, why);
+    }
+    return QStringLiteral("首次启动的设置没有全部完成：\n") + lines +
+           QStringLiteral("程序可以照常使用，下次启动时将再试一次。");
+}
+
 int CAssistantApp::start(const std::vector<std::string>& args) {
+    if (!instance_ && !commandLineMode_)
+        if (std::optional<int> rc = claimInstance(args)) return *rc;
     Launch launch = parseCommandLine(args, isExistingFile);
     if (launch.action != LaunchAction::Window) {
         commandLineMode_ = true;
         return workflows::run(launch);
     }
-    instance_ = std::make_unique<SingleInstance>();
-    if (instance_->claim() == SingleInstance::Claim::Activated) return 0;
     frame_ = std::make_unique<CMainFrame>();
     if (!frame_->create()) {
         frame_.reset();
@@ -92,7 +133,17 @@ int CAssistantApp::start(const std::vector<std::string>& args) {
         if (CConfigManageDlg(0, frame).exec() != QDialog::Accepted) return;
         if (auto* web = qobject_cast<CLifecyclePanel*>(frame->page(0))) web->home();
     });
-    QObject::connect(instance_.get(), &SingleInstance::activationRequested, frame_.get(), &CMainFrame::bringToFront);
+    QObject::connect(instance_.get(), &SingleInstance::activationRequested, frame, [frame](const QString& token) {
+        // The launcher's activation token, in the variable Wayland launchers pass it in: Qt versions
+        // that read it activate with it, older ones ask the compositor for a token themselves.
+        const bool wayland = QGuiApplication::platformName().startsWith("wayland");
+        if (wayland && !token.isEmpty()) qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+        // Wayland tells no client that its window was minimised, and many compositors restore one
+        // only for a token they accept: a window mapped anew shows on all of them.
+        if (wayland && frame->isVisible() && !frame->isActiveWindow() && !QApplication::activeModalWidget())
+            frame->hide();
+        frame->bringToFront();
+    });
     QObject::connect(frame_.get(), &CMainFrame::exitRequested, qApp, &QApplication::quit);
     frame_->show();
     return 0;
@@ -101,14 +152,26 @@ int CAssistantApp::start(const std::vector<std::string>& args) {
 int CAssistantApp::main(int argc, char** argv) {
     QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    prepare(app);
-    // Where the file managers' menu entries find the assistant.
-    profile::write("Common", "InstallDir", QCoreApplication::applicationDirPath().toStdString());
-    // Where the library finds the address book: nothing else on Linux registers it.
-    COEAddrBook::RegisterLibrary(QCoreApplication::applicationDirPath().toStdString());
+    const std::vector<std::string> args(argv + 1, argv + argc);
     CAssistantApp assistant;
-    int rc = assistant.start(std::vector<std::string>(argv + 1, argv + argc));
+    // Claimed before the slow part of the start, so a second start meanwhile hands over to this one.
+    if (std::optional<int> rc = assistant.claimInstance(args)) return *rc;
+    prepare(app);
+    const std::string programDir = QCoreApplication::applicationDirPath().toStdString();
+    // The installer's work, once per version; what fails is said and tried again next time.
+    const QString problems = firstStartMessage(firststart::run(programDir).problems);
+    // Where the library finds the address book: nothing else on Linux registers it.
+    COEAddrBook::RegisterLibrary(programDir);
+    if (!problems.isEmpty() && assistant.commandLineMode())
+        MessageBoxFacade::show(nullptr, problems, QStringLiteral("证书助手"), MB_OK | MB_ICONEXCLAMATION);
+    int rc = assistant.start(args);
     if (!assistant.started()) return rc;
+    if (!problems.isEmpty()) {
+        CMainFrame* frame = assistant.frame();
+        QTimer::singleShot(0, frame, [frame, problems] {
+            MessageBoxFacade::show(frame, problems, QStringLiteral("证书助手"), MB_OK | MB_ICONEXCLAMATION);
+        });
+    }
     return QApplication::exec();
 }
 

@@ -4,12 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <utime.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QThread>
 #include <cstdlib>
+#include <ctime>
 
 #include "app/SingleInstance.h"
 #include "support/TempHome.h"
@@ -18,10 +21,11 @@ using orvikdesk::SingleInstance;
 
 namespace {
 
-pid_t startDesk(const std::vector<std::string>& args = {}) {
+pid_t startDesk(const std::vector<std::string>& args = {}, const char* token = nullptr) {
     pid_t pid = fork();
     if (pid == 0) {
         setenv("ORVIK_NO_WEBENGINE", "1", 1);
+        if (token) setenv("XDG_ACTIVATION_TOKEN", token, 1);
         std::vector<char*> argv{const_cast<char*>(ORVIKDESK_PATH)};
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -53,6 +57,18 @@ bool answering(int ms) {
         QThread::msleep(100);
     }
     return false;
+}
+
+// The exit code once the process ended within ms, without serving events; -1 if it still runs.
+int waitBusy(pid_t pid, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+        QThread::msleep(20);
+    }
+    return -1;
 }
 
 void stop(pid_t pid) {
@@ -126,4 +142,57 @@ TEST(SingleInstance, TwoSimultaneousStartsLeaveOneWindow) {
         stop(a);
         stop(b);
     }
+}
+
+TEST(SingleInstance, TheFirstAnswersWhileItIsStillStartingAndActsOnceUp) {
+    orvik::test::TempHome home;
+    SingleInstance first;
+    ASSERT_EQ(first.claim(), SingleInstance::Claim::First);
+    QStringList tokens;
+    QObject::connect(&first, &SingleInstance::activationRequested, [&](const QString& token) { tokens << token; });
+    // This thread stands for a slow start-up: it serves no events while the second start asks.
+    pid_t second = startDesk({}, "token-from-the-launcher");
+    EXPECT_EQ(waitBusy(second, 5000), 0) << "answered without the first's event loop";
+    EXPECT_TRUE(tokens.isEmpty()) << "the window is told only once its loop runs";
+    QElapsedTimer clock;
+    clock.start();
+    while (tokens.isEmpty() && clock.elapsed() < 2000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(tokens, QStringList{"token-from-the-launcher"});
+}
+
+TEST(SingleInstance, AStalledFirstStartIsWaitedForNotDoubled) {
+    orvik::test::TempHome home;
+    pid_t first = startDesk();
+    // Stopped as soon as it holds the name, before it could answer or show anything.
+    QElapsedTimer clock;
+    clock.start();
+    while (!QFileInfo::exists(SingleInstance::lockPath()) && clock.elapsed() < 20000) QThread::msleep(5);
+    ASSERT_TRUE(QFileInfo::exists(SingleInstance::lockPath()));
+    kill(first, SIGSTOP);
+    pid_t second = startDesk();
+    EXPECT_EQ(waitBusy(second, 4000), -1) << "the second start waits for the first";
+    kill(first, SIGCONT);
+    EXPECT_EQ(waitBusy(second, 10000), 0) << "and hands over to it instead of opening a window";
+    EXPECT_EQ(waitBusy(first, 300), -1) << "the first runs on";
+    stop(first);
+    if (waitBusy(second, 0) == -1) stop(second);
+}
+
+TEST(SingleInstance, AnInstanceRunningForHoursKeepsTheName) {
+    orvik::test::TempHome home;
+    SingleInstance first;
+    ASSERT_EQ(first.claim(), SingleInstance::Claim::First);
+    int activations = 0;
+    QObject::connect(&first, &SingleInstance::activationRequested, [&] { ++activations; });
+    // The lock file's age says nothing about its holder, which still lives.
+    const std::string lock = SingleInstance::lockPath().toStdString();
+    struct utimbuf old {};
+    old.actime = old.modtime = std::time(nullptr) - 5 * 3600;
+    ASSERT_EQ(utime(lock.c_str(), &old), 0);
+    pid_t second = startDesk();
+    EXPECT_EQ(waitServing(second, 5000), 0);
+    QApplication::processEvents();
+    EXPECT_EQ(activations, 1);
+    SingleInstance third;
+    EXPECT_EQ(third.claim(300), SingleInstance::Claim::Activated);
 }
