@@ -12,7 +12,9 @@ packages=(
   # the programs' user interface
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev qt6-translations-l10n
   # tests: GoogleTest, a real directory server, a display and fonts for the window tests
-  googletest libgtest-dev libgmock-dev slapd ldap-utils xvfb xauth xdg-utils
+  googletest libgtest-dev libgmock-dev slapd ldap-utils xvfb xauth x11-utils xdg-utils
+  # tests: the assistant in a Wayland session (a headless compositor, Qt's Wayland platform)
+  weston qt6-wayland
   fonts-wqy-microhei tzdata openssl
   # tests: the file managers' entries are checked with their formats' own validators
   desktop-file-utils libxml2-utils
@@ -24,6 +26,8 @@ packages=(
   softhsm2 opensc gnutls-bin
   # tests: a real Secret Service on a private session bus for the sealed key containers
   gnome-keyring dbus-daemon dbus-bin
+  # the Debian package: its checkers, and the cache tools its triggers run once installed
+  dpkg-dev lintian appstream desktop-file-utils shared-mime-info hicolor-icon-theme man-db
   # fuzzing: clang with libFuzzer and the sanitizers' runtimes
   clang libclang-rt-14-dev
 )
