@@ -2,14 +2,12 @@
 // the user's screen whenever there is one.
 #pragma once
 
-#include "OrvikMenuApi.h"
-
 namespace orvikmenu {
 
 // A display the process may use: X11, Wayland, or a Qt platform named explicitly.
-ORVIKMENU_API bool haveScreen();
+bool haveScreen();
 
 // Routes MessageBoxA to a Qt dialog (made with the process's QApplication, or one made for it).
-ORVIKMENU_API void showMessagesOnScreen();
+void showMessagesOnScreen();
 
 }  // namespace orvikmenu
