@@ -144,9 +144,16 @@ int CAssistantApp::start(const std::vector<std::string>& args) {
             frame->hide();
         frame->bringToFront();
     });
-    QObject::connect(frame_.get(), &CMainFrame::exitRequested, qApp, &QApplication::quit);
+    QObject::connect(frame_.get(), &CMainFrame::exitRequested, qApp, &CAssistantApp::exitProgram);
     frame_->show();
     return 0;
+}
+
+void CAssistantApp::exitProgram() {
+    // Not quit(): it first closes every window and gives up when one stays open, as the main
+    // window does when it hides to the tray, a minimised window, or the help window. exit() ends
+    // every running loop, a modal dialog's too, and no dialog opened after it runs a loop.
+    QCoreApplication::exit(0);
 }
 
 int CAssistantApp::main(int argc, char** argv) {

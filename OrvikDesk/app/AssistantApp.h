@@ -42,6 +42,9 @@ public:
     bool commandLineMode() const { return commandLineMode_; }
     CMainFrame* frame() const { return frame_.get(); }
 
+    // "退出": ends the event loop, whatever window or dialog is open, with exit code 0.
+    static void exitProgram();
+
     // The whole program: prepare, start, the event loop.
     static int main(int argc, char** argv);
 

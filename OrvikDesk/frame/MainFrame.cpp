@@ -1,5 +1,6 @@
 #include "frame/MainFrame.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include <QAction>
@@ -83,6 +84,9 @@ const std::map<int, int>& fixedCommands() {
     return table;
 }
 
+// Where the window's geometry and state are kept between runs.
+constexpr const char* kLayoutSection = "MainFrame";
+
 // Commands other parts of the program provide; disabled until they do.
 constexpr int kHandled[] = {cmd::CheckForUpdates, cmd::ChangeBackupPassword, cmd::Configuration};
 
@@ -112,7 +116,6 @@ CPage* CMainFrame::defaultPage(int index, QWidget* parent) {
 bool CMainFrame::create() {
     setWindowTitle(caption());
     setWindowIcon(artwork::icon(153));
-    resize(300, 500);
 
     menus::fillMenuBar(menuBar(), 153);
     emptyOperate_ = new QMenu(QStringLiteral("操作(&O)"), this);
@@ -152,11 +155,36 @@ bool CMainFrame::create() {
     connect(bar_, &CNavigatorBar::pageShown, this, &CMainFrame::pageShown);
     refreshHandledActions();
 
-    if (QScreen* screen = QApplication::primaryScreen()) {
-        QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
-    }
+    restoreLayout();
     return bar_ != nullptr;
+}
+
+QSize CMainFrame::defaultSize(const QRect& available) {
+    // The window frame and the panel take some of the available area once the window is shown.
+    const int width = std::min(960, available.width() - 16);
+    const int height = std::min(640, available.height() - 48);
+    return QSize(std::max(width, 320), std::max(height, 240));
+}
+
+void CMainFrame::restoreLayout() {
+    const QByteArray geometry =
+        QByteArray::fromBase64(QByteArray::fromStdString(profile::read(kLayoutSection, "Geometry")));
+    // A stored geometry puts the window back where it was, on a screen that is still there.
+    if (!geometry.isEmpty() && restoreGeometry(geometry)) {
+        const QByteArray state =
+            QByteArray::fromBase64(QByteArray::fromStdString(profile::read(kLayoutSection, "State")));
+        if (!state.isEmpty()) restoreState(state);
+        return;
+    }
+    QScreen* screen = QApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    resize(defaultSize(area));
+    move(area.center() - QPoint(width() / 2, height() / 2));
+}
+
+void CMainFrame::saveLayout() {
+    profile::write(kLayoutSection, "Geometry", saveGeometry().toBase64().toStdString());
+    profile::write(kLayoutSection, "State", saveState().toBase64().toStdString());
 }
 
 CPage* CMainFrame::page(int index) const { return bar_ ? qobject_cast<CPage*>(bar_->page(index)) : nullptr; }
@@ -222,7 +250,12 @@ void CMainFrame::dispatch(int id) {
         return;
     }
     switch (id) {
-    case cmd::AppExit: emit exitRequested(); break;
+    case cmd::AppExit:
+        // Set before anything else runs, so no close on the way out hides the window instead.
+        exiting_ = true;
+        saveLayout();
+        emit exitRequested();
+        break;
     case cmd::AppAbout: CAboutDialog(this).exec(); break;
     case cmd::HelpFile:
     case cmd::TrayHelp:
@@ -261,6 +294,11 @@ void CMainFrame::bringToFront() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    saveLayout();
+    if (exiting_) {
+        event->accept();
+        return;
+    }
     // The close box only hides: the program ends through "退出".
     event->ignore();
     if (tray_ && tray_->enabled())

@@ -48,6 +48,12 @@ public:
     void bringToFront();
 
     static QString caption();  // "Orvik数字证书助手"
+    // The size a first start opens at: room for a certificate page's columns, within the screen.
+    static QSize defaultSize(const QRect& available);
+    // Keeps the window's geometry and state in the profile for the next start.
+    void saveLayout();
+    // Set once "退出" was chosen: the close box no longer keeps the window.
+    bool exiting() const { return exiting_; }
 
 signals:
     void exitRequested();
@@ -62,6 +68,7 @@ private:
     void installPageMenus();
     void refreshHandledActions();
     void siteNavigated(const QUrl& url);
+    void restoreLayout();
     static CPage* defaultPage(int index, QWidget* parent);
 
     PageFactory factory_;
@@ -73,6 +80,7 @@ private:
     std::map<int, std::function<void()>> handlers_;
     std::function<void()> startupCheck_;
     bool updateCheckDone_ = false;
+    bool exiting_ = false;
 };
 
 }  // namespace orvikdesk

@@ -1,6 +1,7 @@
 #include "pages/CertStorePage.h"
 
 #include <QAction>
+#include <string>
 #include <cstdlib>
 #include <QApplication>
 #include <QClipboard>
@@ -36,6 +37,9 @@
 namespace orvikdesk {
 
 namespace {
+
+// Each page's view mode between runs, by the page's resource number.
+constexpr const char* kViewSection = "View";
 
 // The merged "操作(&O)" menu is the page's menu without its entry at position 4.
 QMenu* operateMenuOf(int id, QWidget* parent) {
@@ -134,7 +138,10 @@ CCertStorePage::CCertStorePage(int idd, std::unique_ptr<CCertStore> store, bool 
     copy->setData(cmd::CopyThumbprint);
     copy->setObjectName(QString::number(cmd::CopyThumbprint));
     contextItem_->insertAction(items.size() >= 2 ? items[items.size() - 2] : nullptr, copy);
-    setView(View::LargeIcons);
+    // The view the user last chose on this page; large icons until one is.
+    const int stored = std::atoi(profile::read(kViewSection, std::to_string(this->idd())).c_str());
+    view_ = stored >= 0 && stored <= static_cast<int>(View::Details) ? static_cast<View>(stored) : View::LargeIcons;
+    applyView();
 }
 
 CCertStorePage::~CCertStorePage() = default;
@@ -144,8 +151,14 @@ QAbstractItemView* CCertStorePage::currentView() const {
 }
 
 void CCertStorePage::setView(View view) {
-    stack_->setUpdatesEnabled(false);
+    if (view != view_) profile::write(kViewSection, std::to_string(idd()), std::to_string(static_cast<int>(view)));
     view_ = view;
+    applyView();
+}
+
+void CCertStorePage::applyView() {
+    const View view = view_;
+    stack_->setUpdatesEnabled(false);
     switch (view) {
     case View::LargeIcons:
         icons_->setViewMode(QListView::IconMode);

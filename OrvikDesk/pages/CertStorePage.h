@@ -45,6 +45,7 @@ public:
     QAbstractItemView* currentView() const;
     QTreeView* detailsView() const { return details_; }
     View view() const { return view_; }
+    // Shows the list in that mode; a change is kept for the next start.
     void setView(View view);
 
     // The thumbprint of the selected certificate; empty when none is.
@@ -91,6 +92,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void applyView();
     void selectionChanged();
     void filter(const QString& text);
     void showContextMenu(const QPoint& globalPos);
