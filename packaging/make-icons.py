@@ -3,16 +3,15 @@
 icon and the secure files' icon at the usual sizes, with the pictures of scripts/make-artwork.py.
 """
 
-import importlib.util
 import os
+import runpy
+import types
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 OUT = os.path.join(ROOT, "packaging", "icons", "hicolor")
 SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
 
-spec = importlib.util.spec_from_file_location("artwork", os.path.join(ROOT, "scripts", "make-artwork.py"))
-art = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(art)
+art = types.SimpleNamespace(**runpy.run_path(os.path.join(ROOT, "scripts", "make-artwork.py"), run_name="artwork"))
 
 
 class SizedCanvas(art.Canvas):

@@ -508,9 +508,9 @@ std::string withSerialOctets(const std::string& der, const std::string& octets) 
     return tlv(0x30, tlv(0x30, tbsContent) + der.substr(afterTbs, cert.size() - afterTbs));
 }
 
-std::string TestPki::pkcs12(const IssuedCert& cert, const std::string& password, const Pkcs12Spec& spec) {
-    PKCS12* p12 = PKCS12_create(password.c_str(), "my key", cert.key(), cert.x509(), nullptr, spec.keyCipher,
-                                spec.certCipher, 2000, spec.macIterations, 0);
+std::string TestPki::pkcs12(const IssuedCert& cert, const std::string& password, const Pkcs12Protection& how) {
+    PKCS12* p12 = PKCS12_create(password.c_str(), "my key", cert.key(), cert.x509(), nullptr, how.keyCipher,
+                                how.certCipher, 2000, how.macIterations, 0);
     if (!p12) throw std::runtime_error("PKCS12_create failed");
     unsigned char* der = nullptr;
     int n = i2d_PKCS12(p12, &der);

@@ -69,7 +69,7 @@ private:
 
 // How pkcs12() protects a file: a cipher NID such as NID_aes_256_cbc gives PBES2 bags, -1 MAC
 // iterations no MAC.
-struct Pkcs12Spec {
+struct Pkcs12Protection {
     int keyCipher = NID_pbe_WithSHA1And3_Key_TripleDES_CBC;
     int certCipher = NID_pbe_WithSHA1And3_Key_TripleDES_CBC;
     int macIterations = 2000;
@@ -105,8 +105,8 @@ public:
 
     static void save(const std::string& path, const std::string& bytes);  // throws when it cannot write
     // A PKCS #12 file of the certificate and its key, as Windows writes one (3DES, SHA-1 MAC) unless
-    // the spec says otherwise.
-    static std::string pkcs12(const IssuedCert& cert, const std::string& password, const Pkcs12Spec& spec = {});
+    // told otherwise.
+    static std::string pkcs12(const IssuedCert& cert, const std::string& password, const Pkcs12Protection& how = {});
 
 private:
     TestPki();

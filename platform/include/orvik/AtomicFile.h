@@ -50,4 +50,7 @@ private:
 ORVIK_PLATFORM_API bool writeFileAtomically(const std::string& target, std::string_view bytes, mode_t mode = 0600,
                                             AtomicFile::Replace replace = AtomicFile::Replace::Yes);
 
+// Makes a folder's entries (a rename, an unlink) durable; a folder that cannot be opened is left.
+ORVIK_PLATFORM_API void syncFolder(const std::string& dir);
+
 }  // namespace orvik

@@ -21,14 +21,14 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+}  // namespace
+
 void syncFolder(const std::string& dir) {
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
 }
-
-}  // namespace
 
 AtomicFile::AtomicFile(std::string target, mode_t mode)
     : target_(std::move(target)), dir_(folderOf(target_)), mode_(mode) {

@@ -381,13 +381,6 @@ bool namedContainers(std::set<std::string>& names) {
     return true;
 }
 
-void syncFolder(const std::string& dir) {
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
 }  // namespace
 
 PendingKeyContainer::~PendingKeyContainer() {
