@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QMenuBar>
 #include <QScreen>
+#include <QShortcut>
 #include <set>
 
 #include <orvik/Deployment.h>
@@ -153,6 +154,11 @@ bool CMainFrame::create() {
         bar_->addItem({artwork::bitmap(t.picture), t.hit, QString::fromUtf8(t.tip), QString::fromUtf8(t.title), p});
     }
     connect(bar_, &CNavigatorBar::pageShown, this, &CMainFrame::pageShown);
+    // Every page and the help are reachable from the keyboard, wherever the focus is in the window.
+    for (int i = 0; i < bar_->count(); ++i)
+        connect(new QShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + i)), this),
+                &QShortcut::activated, this, [this, i] { bar_->select(i); });
+    connect(new QShortcut(QKeySequence::HelpContents, this), &QShortcut::activated, this, [] { CHelpWindow::open(); });
     refreshHandledActions();
 
     restoreLayout();

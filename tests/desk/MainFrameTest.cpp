@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -14,6 +15,7 @@
 
 #include "app/Profile.h"
 #include "dialogs/AboutDialog.h"
+#include "dialogs/HelpWindow.h"
 #include "frame/MainFrame.h"
 #include "frame/NavigatorBar.h"
 #include "frame/OrvikPanelTray.h"
@@ -117,6 +119,28 @@ TEST(MainFrame, NavigatorClicksSwitchPagesAndTheirMenus) {
     EXPECT_TRUE(f.menuBarMenu(3)->actions().isEmpty());
     f.click(2);
     EXPECT_EQ(f.page(2)->activations, 2) << "each selection activates again";
+}
+
+TEST(MainFrame, CtrlAndADigitSelectsEachPageAndF1OpensTheHelp) {
+    Frame f;
+    f.frame.activateWindow();
+    for (int i = 5; i >= 0; --i) {
+        QTest::keyClick(&f.frame, static_cast<Qt::Key>(Qt::Key_1 + i), Qt::ControlModifier);
+        EXPECT_EQ(f.frame.bar()->selected(), i) << "Ctrl+" << i + 1;
+    }
+    // The help file beside the program, as an installed one has it.
+    QFile help(CHelpWindow::helpPath());
+    const bool made = !help.exists();
+    if (made) {
+        ASSERT_TRUE(help.open(QIODevice::WriteOnly));
+        help.write("<html><body>帮助</body></html>");
+        help.close();
+    }
+    QTest::keyClick(&f.frame, Qt::Key_F1);
+    ASSERT_NE(CHelpWindow::instance(), nullptr);
+    EXPECT_TRUE(CHelpWindow::instance()->isVisible());
+    CHelpWindow::instance()->close();
+    if (made) help.remove();
 }
 
 TEST(MainFrame, CommandsReachThePagesTheirTableNames) {
