@@ -14,10 +14,12 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "desk/InstanceProbe.h"
 #include "app/SingleInstance.h"
 #include "support/TempHome.h"
 
 using orvikdesk::SingleInstance;
+using orvikdesk::test::answering;
 
 namespace {
 
@@ -45,18 +47,6 @@ int waitServing(pid_t pid, int ms) {
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return -1;
-}
-
-bool answering(int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        QLocalSocket s;
-        s.connectToServer(SingleInstance::serverName());
-        if (s.waitForConnected(100)) return true;
-        QThread::msleep(100);
-    }
-    return false;
 }
 
 // The exit code once the process ended within ms, without serving events; -1 if it still runs.

@@ -25,6 +25,7 @@
 #include <windows.h>
 
 #include "app/AssistantApp.h"
+#include "desk/InstanceProbe.h"
 #include "app/SingleInstance.h"
 #include "dialogs/AboutDialog.h"
 #include "frame/MainFrame.h"
@@ -32,6 +33,7 @@
 #include "support/TempHome.h"
 
 using orvikdesk::SingleInstance;
+using orvikdesk::test::answering;
 
 // Under Wayland the web engine's libraries leak one allocation at start-up that the fast unwinder
 // cannot attribute to them, so no suppression can name it; the offscreen tests check the same
@@ -157,18 +159,6 @@ int waitServing(pid_t pid, int ms) {
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     } while (clock.elapsed() < ms);
     return -1;
-}
-
-bool answering(int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        QLocalSocket s;
-        s.connectToServer(SingleInstance::serverName());
-        if (s.waitForConnected(100)) return true;
-        QThread::msleep(100);
-    }
-    return false;
 }
 
 struct ShowCounter : QObject {

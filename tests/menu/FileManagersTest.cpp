@@ -25,6 +25,7 @@
 #include "support/MessageBoxRecorder.h"
 #include "support/Shell.h"
 #include "support/TempHome.h"
+#include "support/UserRegistry.h"
 
 using orvik::test::readFile;
 using orvik::test::TempDir;
@@ -271,13 +272,8 @@ for path in sys.argv[2:]:
 }
 
 void setInstallDir(const std::string& dir) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Orvikon\\Orvik数字证书助手\\Common", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, "InstallDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(dir.c_str()),
-                   static_cast<DWORD>(dir.size() + 1));
-    RegCloseKey(key);
+    orvik::test::setUserValue("Software\\Orvikon\\Orvik数字证书助手\\Common", "InstallDir", REG_SZ,
+                              std::string(dir.c_str(), dir.size() + 1));
 }
 
 TEST(Invoke, TellsTheUserWhyNothingStarts) {

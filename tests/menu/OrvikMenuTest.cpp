@@ -21,6 +21,7 @@
 #include "support/Shell.h"
 #include "support/TempHome.h"
 #include "support/TestPki.h"
+#include "support/UserRegistry.h"
 
 using orvik::test::readFile;
 using orvik::test::TempDir;
@@ -39,13 +40,8 @@ Outcome shell(const std::string& command) { return orvik::test::runShell(command
 bool have(const char* tool) { return shell(std::string("command -v ") + tool + " >/dev/null").code == 0; }
 
 void setInstallDir(const std::string& dir) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Orvikon\\Orvik数字证书助手\\Common", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, "InstallDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(dir.c_str()),
-                   static_cast<DWORD>(dir.size() + 1));
-    RegCloseKey(key);
+    orvik::test::setUserValue("Software\\Orvikon\\Orvik数字证书助手\\Common", "InstallDir", REG_SZ,
+                              std::string(dir.c_str(), dir.size() + 1));
 }
 
 TEST(MenuItems, OneLocalFileGetsTheItemsOfItsKind) {
