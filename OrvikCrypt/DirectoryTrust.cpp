@@ -8,10 +8,12 @@
 #include <arpa/inet.h>
 
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <vector>
 
 #include <orvik/AsnTime.h>
+#include <orvik/RegisteredCertificates.h>
 #include <wincrypt.h>
 
 #include "OpenSslPtr.h"
@@ -30,12 +32,27 @@ X509Ptr parse(const unsigned char* der, size_t size) {
     return X509Ptr(d2i_X509(nullptr, &p, static_cast<long>(size)));
 }
 
-std::vector<X509Ptr> storeCertificates(const char* name) {
+std::string thumbprintOf(X509* x) {
+    unsigned char hash[20];
+    unsigned int size = sizeof hash;
+    if (X509_digest(x, EVP_sha1(), hash, &size) != 1) return {};
+    static const char digits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (unsigned int i = 0; i < size; ++i) {
+        hex.push_back(digits[hash[i] >> 4]);
+        hex.push_back(digits[hash[i] & 15]);
+    }
+    return hex;
+}
+
+// The store's certificates but those the user distrusts: they anchor and link nothing.
+std::vector<X509Ptr> storeCertificates(const char* name, const std::set<std::string>& distrusted) {
     std::vector<X509Ptr> out;
     HCERTSTORE store = CertOpenSystemStoreA(0, name);
     if (!store) return out;
     for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(store, c)) != nullptr;)
-        if (X509Ptr x = parse(c->pbCertEncoded, c->cbCertEncoded)) out.push_back(std::move(x));
+        if (X509Ptr x = parse(c->pbCertEncoded, c->cbCertEncoded); x && !distrusted.count(thumbprintOf(x.get())))
+            out.push_back(std::move(x));
     CertCloseStore(store, 0);
     return out;
 }
@@ -60,11 +77,13 @@ std::string systemBundlePath() {
 struct CDirectoryTrust::Store {
     StorePtr anchors{X509_STORE_new()};
     X509Stack intermediates{sk_X509_new_null(), freeStack};
+    std::set<std::string> distrusted = orvik::distrustedThumbprints();
 };
 
 CDirectoryTrust::CDirectoryTrust() : store_(std::make_unique<Store>()) {
-    for (X509Ptr& root : storeCertificates("Root")) X509_STORE_add_cert(store_->anchors.get(), root.get());
-    for (X509Ptr& ca : storeCertificates("CA"))
+    for (X509Ptr& root : storeCertificates("Root", store_->distrusted))
+        X509_STORE_add_cert(store_->anchors.get(), root.get());
+    for (X509Ptr& ca : storeCertificates("CA", store_->distrusted))
         if (sk_X509_push(store_->intermediates.get(), ca.get()) > 0) ca.release();
 }
 
@@ -83,7 +102,8 @@ CDirectoryTrust::Verdict CDirectoryTrust::Check(const CDigitalCertificate& certi
     // Dates are judged apart, so an expired certificate of a trusted authority says both.
     StoreCtxPtr ctx(X509_STORE_CTX_new());
     bool chained = false;
-    if (ctx && X509_STORE_CTX_init(ctx.get(), store_->anchors.get(), leaf.get(), store_->intermediates.get()) == 1) {
+    if (!store_->distrusted.count(thumbprintOf(leaf.get())) && ctx &&
+        X509_STORE_CTX_init(ctx.get(), store_->anchors.get(), leaf.get(), store_->intermediates.get()) == 1) {
         X509_STORE_CTX_set_flags(ctx.get(), X509_V_FLAG_NO_CHECK_TIME);
         chained = X509_verify_cert(ctx.get()) == 1;
     }
@@ -132,8 +152,9 @@ std::string CDirectoryTrust::ServerAnchorsPem() {
         pem = text.str();
         if (!pem.empty() && pem.back() != '\n') pem += '\n';
     }
+    const std::set<std::string> distrusted = orvik::distrustedThumbprints();
     for (const char* name : {"Root", "CA"}) {
-        for (X509Ptr& x : storeCertificates(name)) {
+        for (X509Ptr& x : storeCertificates(name, distrusted)) {
             orvik::crypt::BioPtr out(BIO_new(BIO_s_mem()));
             if (!out || PEM_write_bio_X509(out.get(), x.get()) != 1) continue;
             char* data = nullptr;
@@ -150,8 +171,9 @@ CDirectoryTrust::ServerProblem CDirectoryTrust::CheckServer(const std::string& d
     StorePtr anchors(X509_STORE_new());
     if (!anchors) return ServerUntrusted;
     X509_STORE_load_file(anchors.get(), systemBundlePath().c_str());
+    const std::set<std::string> distrusted = orvik::distrustedThumbprints();
     for (const char* name : {"Root", "CA"})
-        for (X509Ptr& x : storeCertificates(name)) X509_STORE_add_cert(anchors.get(), x.get());
+        for (X509Ptr& x : storeCertificates(name, distrusted)) X509_STORE_add_cert(anchors.get(), x.get());
     StoreCtxPtr ctx(X509_STORE_CTX_new());
     if (!ctx || X509_STORE_CTX_init(ctx.get(), anchors.get(), server.get(), nullptr) != 1) return ServerUntrusted;
     if (X509_verify_cert(ctx.get()) != 1) {
@@ -161,6 +183,10 @@ CDirectoryTrust::ServerProblem CDirectoryTrust::CheckServer(const std::string& d
         default: return ServerUntrusted;
         }
     }
+    // The system's bundle may hold an authority the user distrusts.
+    STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(ctx.get());
+    for (int i = 0; i < sk_X509_num(chain); ++i)
+        if (distrusted.count(thumbprintOf(sk_X509_value(chain, i)))) return ServerUntrusted;
     in6_addr ip{};
     const bool isIp = inet_pton(AF_INET, hostName.c_str(), &ip) == 1 || inet_pton(AF_INET6, hostName.c_str(), &ip) == 1;
     // Like the TLS library, an address may also stand as the common name of a certificate without

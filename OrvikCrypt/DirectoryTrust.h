@@ -12,7 +12,8 @@
 class ORVIKCRYPT_API CDirectoryTrust {
 public:
     struct Verdict {
-        bool trusted = false;     // chains to a root of "Root", through authorities of "Root" or "CA"
+        bool trusted = false;     // chains to a root of "Root", through authorities of "Root" or "CA",
+                                  // none of them (nor it) in "Disallowed"
         bool validNow = false;    // it and the authorities above it are inside their dates
         bool expired = false;     // one of them is past its end (else, when not valid, not yet begun)
         bool mayEncrypt = false;  // keyEncipherment or dataEncipherment, or no key usage at all

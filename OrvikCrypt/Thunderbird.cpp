@@ -7,11 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include <orvik/PersonalModule.h>
+#include <orvik/RegisteredCertificates.h>
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -116,13 +119,21 @@ struct Authority {
     bool fromRoot = false;  // the user trusts it: it is in the Root store
 };
 
-// The certificates of one of the user's system stores.
+// The certificates of one of the user's system stores, but those the user distrusts: no mail
+// client is given them.
 std::vector<Authority> storeCerts(const char* name, bool fromRoot) {
     std::vector<Authority> out;
     HCERTSTORE store = CertOpenSystemStoreA(0, name);
     if (!store) return out;
-    for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(store, c)) != nullptr;)
+    const std::set<std::string> distrusted = orvik::distrustedThumbprints();
+    for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(store, c)) != nullptr;) {
+        std::string thumb;
+        CDigitalCertificate(c).GetCertInfo("ThumbPrint", thumb);
+        thumb.erase(std::remove(thumb.begin(), thumb.end(), ' '), thumb.end());
+        std::transform(thumb.begin(), thumb.end(), thumb.begin(), [](unsigned char ch) { return std::toupper(ch); });
+        if (distrusted.count(thumb)) continue;
         out.push_back({std::string(reinterpret_cast<const char*>(c->pbCertEncoded), c->cbCertEncoded), fromRoot});
+    }
     CertCloseStore(store, 0);
     return out;
 }

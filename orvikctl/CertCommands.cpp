@@ -1,5 +1,5 @@
 // Certificates and stores: import-cert, list, show, remove, friendly-name, sign, verify,
-// check-revocation, install-authorities.
+// check-revocation, trust, distrust, install-authorities.
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -9,6 +9,7 @@
 
 #include <CaCertStore.h>
 #include <CertStore.h>
+#include <CertTrust.h>
 #include <DigitalCertificate.h>
 #include <Encodings.h>
 #include <MyCertStore.h>
@@ -27,7 +28,7 @@ const char* const kKeys[] = {"Version",     "IssuerName",   "SubjectName", "Seri
 
 // The store a --store option names, in the spelling of the system ("MY", "CA", ...).
 bool storeName(const std::string& given, std::string& name) {
-    for (const char* s : {"MY", "CA", "ADDRESSBOOK", "Root"})
+    for (const char* s : {"MY", "CA", "ADDRESSBOOK", "Root", "Disallowed"})
         if (!strcasecmp(given.c_str(), s)) {
             name = s;
             return true;
@@ -35,18 +36,22 @@ bool storeName(const std::string& given, std::string& name) {
     return false;
 }
 
-// A store of the library's classes, or of the Root store through a small class of our own:
-// the library has no class for it, and the command line still lists it.
-class RootStore : public CCertStore {
+// A store of the library's classes, or of Root or Disallowed through a small class of our own:
+// the library has no class for them, and the command line still lists them.
+class SystemStore : public CCertStore {
 public:
-    int OpenCertStore() override { return OpenSystemStore("Root", "orvikctl"); }
+    explicit SystemStore(std::string name) : name_(std::move(name)) {}
+    int OpenCertStore() override { return OpenSystemStore(name_.c_str(), "orvikctl"); }
+
+private:
+    std::string name_;
 };
 
 std::unique_ptr<CCertStore> makeStore(const std::string& name) {
     if (name == "MY") return std::make_unique<CMyCertStore>();
     if (name == "CA") return std::make_unique<CCaCertStore>();
     if (name == "ADDRESSBOOK") return std::make_unique<COtherCertStore>();
-    return std::make_unique<RootStore>();
+    return std::make_unique<SystemStore>(name);
 }
 
 // DER, PEM or a bare Base64 text; null with a message when the file holds none of them.
@@ -60,7 +65,7 @@ std::unique_ptr<CDigitalCertificate> loadCertificate(const std::string& path, st
 
 int openStore(const Parsed& p, const std::string& fallback, std::unique_ptr<CCertStore>& store, std::string& name) {
     if (!storeName(p.value("store", fallback), name))
-        return fail("no store " + p.value("store") + " (MY, CA, ADDRESSBOOK, Root)");
+        return fail("no store " + p.value("store") + " (MY, CA, ADDRESSBOOK, Root, Disallowed)");
     store = makeStore(name);
     if (store->OpenCertStore() != 0) return fail("the store " + name + " cannot be opened");
     return Ok;
@@ -81,7 +86,7 @@ int importCert(const Args& args) {
     if (!cert) return fail(error);
     std::string name;
     if (!storeName(p.value("store", p.has("key") ? "MY" : "ADDRESSBOOK"), name))
-        return fail("no store " + p.value("store") + " (MY, CA, ADDRESSBOOK, Root)");
+        return fail("no store " + p.value("store") + " (MY, CA, ADDRESSBOOK, Root, Disallowed)");
     int rc = 0;
     if (p.has("key")) {
         if (name != "MY") return fail("a private key goes with a certificate of the store MY");
@@ -114,14 +119,68 @@ int list(const Args& args) {
     std::unique_ptr<CCertStore> store;
     std::string name;
     if (int rc = openStore(p, "MY", store, name)) return rc;
+    // The authorities' stores say what the user's trust makes of each.
+    std::unique_ptr<CCertTrust> trust;
+    if (name == "CA" || name == "Root" || name == "Disallowed") trust = std::make_unique<CCertTrust>();
     for (int i = 0; i < store->GetCertCount(); ++i) {
         std::string thumb, cn, email;
         CDigitalCertificate* c = store->getCert(i);
         c->GetCertInfo("ThumbPrint", thumb);
         c->GetCertInfo("SubjectCN", cn);
         c->GetCertInfo("SubjectEmail", email);
-        std::printf("%s\t%s\t%s\n", thumb.c_str(), cn.c_str(), email.c_str());
+        if (trust)
+            std::printf("%s\t%s\t%s\t%s%s\n", thumb.c_str(), cn.c_str(), email.c_str(),
+                        CCertTrust::Words(trust->Check(*c)), CCertTrust::IsBuiltIn(*c) ? " built-in" : "");
+        else
+            std::printf("%s\t%s\t%s\n", thumb.c_str(), cn.c_str(), email.c_str());
     }
+    return Ok;
+}
+
+// The certificate a trust command names: in CA, Root or Disallowed (the authorities page's
+// list), or a certificate file.
+int authority(const std::string& given, std::unique_ptr<CCertStore>& store, std::unique_ptr<CDigitalCertificate>& owned,
+              CDigitalCertificate*& cert) {
+    struct stat st {};
+    if (::stat(given.c_str(), &st) == 0) {
+        std::string error;
+        owned = loadCertificate(given, error);
+        if (!owned) return fail(error);
+        cert = owned.get();
+        return Ok;
+    }
+    store = std::make_unique<CCaCertStore>(CCaCertStore::WithRoots);
+    if (store->OpenCertStore() != 0) return fail("the store CA cannot be opened");
+    cert = findOrFail(*store, "CA, Root or Disallowed", given);
+    return cert ? Ok : Failed;
+}
+
+int trust(const Args& args) {
+    if (args.size() != 1) return usage("trust");
+    std::unique_ptr<CCertStore> store;
+    std::unique_ptr<CDigitalCertificate> owned;
+    CDigitalCertificate* cert = nullptr;
+    if (int rc = authority(args[0], store, owned, cert)) return rc;
+    switch (CCertTrust::Trust(*cert)) {
+    case CCertStore::Ok: break;
+    case CCertStore::NothingDone:
+        return fail("only a root can be trusted, and this authority is not distrusted; trust its root instead");
+    default: return fail("the trust could not be stored (see OrvikCrypt.log)");
+    }
+    CCertTrust now;
+    std::printf("%s\n", CCertTrust::Words(now.Check(*cert)));
+    return Ok;
+}
+
+int distrust(const Args& args) {
+    if (args.size() != 1) return usage("distrust");
+    std::unique_ptr<CCertStore> store;
+    std::unique_ptr<CDigitalCertificate> owned;
+    CDigitalCertificate* cert = nullptr;
+    if (int rc = authority(args[0], store, owned, cert)) return rc;
+    if (CCertTrust::Distrust(*cert) != CCertStore::Ok)
+        return fail("the distrust could not be stored (see OrvikCrypt.log)");
+    std::printf("%s\n", CCertTrust::Words(CCertTrust::Distrusted));
     return Ok;
 }
 
@@ -168,6 +227,8 @@ int remove(const Args& args) {
     if (int rc = openStore(p, "MY", store, name)) return rc;
     CDigitalCertificate* cert = findOrFail(*store, name, p.positional[0]);
     if (!cert) return Failed;
+    if ((name == "Root" || name == "CA") && CCertTrust::IsBuiltIn(*cert))
+        return fail("a built-in authority cannot be removed; distrust it instead");
     for (int i = 0; i < store->GetCertCount(); ++i)
         if (store->getCert(i) == cert) return store->Remove(i) ? Ok : fail("the store refused to remove it");
     return Failed;
@@ -256,10 +317,13 @@ int installAuthorities(const Args& args) {
 }
 
 const bool added = registered({
-    {"import-cert", "FILE [--store MY|CA|ADDRESSBOOK|Root] [--key KEYFILE]",
+    {"import-cert", "FILE [--store MY|CA|ADDRESSBOOK|Root|Disallowed] [--key KEYFILE]",
      "add a DER, PEM or Base64 certificate to a store (with --key: its private key, into MY); prints its thumbprint",
      importCert},
-    {"list", "[--store S]", "the certificates of a store: thumbprint TAB SubjectCN TAB SubjectEmail", list},
+    {"list", "[--store S]",
+     "the certificates of a store: thumbprint TAB SubjectCN TAB SubjectEmail; for CA, Root and Disallowed also TAB "
+     "trusted|untrusted|distrusted, with \" built-in\" for an authority the deployment installed",
+     list},
     {"show", "FILE|THUMB [--store S]", "every field of a certificate file or of a store's certificate", show},
     {"remove", "THUMB [--store S]", "delete a certificate from a store", remove},
     {"friendly-name", "THUMB [NAME|--clear] [--store S]", "read, set or clear a certificate's friendly name",
@@ -268,6 +332,11 @@ const bool added = registered({
     {"verify", "FILE SIG.p7s", "check a detached signature; prints the signer", verify},
     {"check-revocation", "[--store S] [--cache-only]", "the revocation state of every certificate of a store",
      checkRevocation},
+    {"trust", "THUMB|FILE",
+     "trust an authority: a root into Root, and out of Disallowed what was distrusted; prints the trust it now has",
+     trust},
+    {"distrust", "THUMB|FILE", "distrust an authority (into Disallowed): nothing it issued is trusted any more",
+     distrust},
     {"install-authorities", "", "install the built-in trusted authorities into Root and CA", installAuthorities},
 });
 

@@ -14,6 +14,8 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 3650 
   -subj "/C=CN/O=Orvikon 演示/CN=Orvikon 演示 CA" -addext "basicConstraints=critical,CA:TRUE" \
   -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
 "$ctl" import-cert ca.pem --store CA >/dev/null
+# The demo root is trusted as a user would trust it from the authorities page.
+"$ctl" trust ca.pem >/dev/null
 "$ctl" install-authorities >/dev/null
 for region in 北京 上海 广州 深圳 杭州 成都; do
   openssl req -newkey rsa:2048 -nodes -keyout sub.key -out sub.csr -utf8 -subj "/C=CN/O=Orvikon 演示/CN=Orvikon 演示 $region CA" 2>/dev/null

@@ -639,3 +639,38 @@ TEST(Orvikctl, ThunderbirdProfileGetsTheIdentitysCertificatesAndAContacts) {
     EXPECT_NE(listing.find("u,u,u"), std::string::npos) << listing;
     EXPECT_NE(listing.find("你"), std::string::npos) << listing;
 }
+
+TEST(Orvikctl, TrustAndDistrustAnAuthorityAsThePageDoes) {
+    orvik::test::TempHome home;
+    orvik::test::TempDir dir;
+    auto& pki = TestPki::instance();
+    TestPki::save(dir.file("root.cer"), pki.root().der);
+    TestPki::save(dir.file("ca.cer"), pki.ca().der);
+    ASSERT_EQ(orvikctl("import-cert " + quote(dir.file("root.cer")) + " --store CA").code, 0);
+    ASSERT_EQ(orvikctl("import-cert " + quote(dir.file("ca.cer")) + " --store CA").code, 0);
+    const std::string root = BinToThumb(pki.root().sha1), ca = BinToThumb(pki.ca().sha1);
+    auto line = [](const std::string& out, const std::string& thumb) {
+        size_t at = out.find(thumb);
+        return at == std::string::npos ? std::string("<none>") : out.substr(at, out.find('\n', at) - at);
+    };
+    CtlResult list = orvikctl("list --store CA");
+    EXPECT_EQ(line(list.out, ca), ca + "\tOrvik Test CA\t\tuntrusted") << list.out;
+
+    CtlResult trusted = orvikctl("trust " + upperNoSpaces(root));
+    EXPECT_EQ(trusted.code, 0);
+    EXPECT_EQ(trusted.out, "trusted\n");
+    EXPECT_EQ(line(orvikctl("list --store Root").out, root), root + "\tOrvik Test Root\t\ttrusted");
+    EXPECT_EQ(line(orvikctl("list --store CA").out, ca), ca + "\tOrvik Test CA\t\ttrusted");
+
+    // By file as well as by thumbprint; what it issued follows.
+    EXPECT_EQ(orvikctl("distrust " + quote(dir.file("root.cer"))).out, "distrusted\n");
+    EXPECT_EQ(line(orvikctl("list --store CA").out, ca), ca + "\tOrvik Test CA\t\tdistrusted");
+    EXPECT_EQ(line(orvikctl("list --store Disallowed").out, root), root + "\tOrvik Test Root\t\tdistrusted");
+
+    CtlResult refused = orvikctl("trust " + quote(ca) + " 2>&1");
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.out.find("orvikctl: only a root can be trusted"), std::string::npos) << refused.out;
+    EXPECT_EQ(orvikctl("trust " + quote(root)).out, "trusted\n");
+    EXPECT_EQ(line(orvikctl("list --store CA").out, ca), ca + "\tOrvik Test CA\t\ttrusted");
+    EXPECT_EQ(orvikctl("trust 00112233").code, 1) << "no such certificate";
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,9 +27,13 @@ struct RegisteredCertificate {
     DWORD keySpec = 0;
 };
 
-// The current user's entries of a system store ("MY", "CA", ...); the trust stores "CA" and "Root"
-// include the machine's entries, as the user's view of them does.
+// The current user's entries of a system store ("MY", "CA", ...); the trust stores "CA", "Root"
+// and "Disallowed" include the machine's entries, as the user's view of them does.
 ORVIK_PLATFORM_API std::vector<RegisteredCertificate> readRegisteredCertificates(const char* store);
+
+// The SHA-1 (upper-case hex) of every certificate of the "Disallowed" store: what the user has
+// distrusted counts for nothing in a chain, whatever other store also holds it.
+ORVIK_PLATFORM_API std::set<std::string> distrustedThumbprints();
 
 // The private key of a container on the disk; null with the last error set (NTE_BAD_KEYSET,
 // NTE_NO_KEY) when it is missing or damaged.

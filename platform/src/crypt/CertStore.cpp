@@ -138,7 +138,8 @@ HCERTSTORE openSystem(const char* name, DWORD flags) {
     if (location == CERT_SYSTEM_STORE_CURRENT_USER) {
         core->hives.push_back(HKEY_CURRENT_USER);
         // The user's view of the trust stores includes the machine's entries.
-        if (!strcasecmp(name, "Root") || !strcasecmp(name, "CA")) core->hives.push_back(HKEY_LOCAL_MACHINE);
+        if (!strcasecmp(name, "Root") || !strcasecmp(name, "CA") || !strcasecmp(name, "Disallowed"))
+            core->hives.push_back(HKEY_LOCAL_MACHINE);
     } else if (location == CERT_SYSTEM_STORE_LOCAL_MACHINE) {
         core->hives.push_back(HKEY_LOCAL_MACHINE);
     } else {

@@ -1,5 +1,6 @@
 #include <orvik/RegisteredCertificates.h>
 
+#include <openssl/sha.h>
 #include <strings.h>
 
 #include <orvik/CodePage.h>
@@ -59,7 +60,7 @@ std::vector<RegisteredCertificate> readRegisteredCertificates(const char* store)
     if (!store || !*store) return out;
     const std::string storeKey = crypt::systemStoreKey(store);
     readHive(HKEY_CURRENT_USER, storeKey, out);
-    if (!strcasecmp(store, "Root") || !strcasecmp(store, "CA")) {
+    if (!strcasecmp(store, "Root") || !strcasecmp(store, "CA") || !strcasecmp(store, "Disallowed")) {
         std::vector<RegisteredCertificate> machine;
         readHive(HKEY_LOCAL_MACHINE, storeKey, machine);
         // The user's entry of a certificate stands for both, as when the store is opened.
@@ -68,6 +69,23 @@ std::vector<RegisteredCertificate> readRegisteredCertificates(const char* store)
             for (const auto& mine : out) seen = seen || mine.thumbprint == entry.thumbprint;
             if (!seen) out.push_back(std::move(entry));
         }
+    }
+    return out;
+}
+
+std::set<std::string> distrustedThumbprints() {
+    std::set<std::string> out;
+    // Hashed anew: the entry's key name is only a name, the certificate is what is distrusted.
+    for (const RegisteredCertificate& entry : readRegisteredCertificates("Disallowed")) {
+        unsigned char hash[SHA_DIGEST_LENGTH];
+        SHA1(entry.der.data(), entry.der.size(), hash);
+        static const char digits[] = "0123456789ABCDEF";
+        std::string hex;
+        for (unsigned char b : hash) {
+            hex.push_back(digits[b >> 4]);
+            hex.push_back(digits[b & 15]);
+        }
+        out.insert(std::move(hex));
     }
     return out;
 }

@@ -11,12 +11,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include <winbase.h>
 #include <wincrypt.h>
 
 #include <orvik/AsnTime.h>
 #include <orvik/Home.h>
+#include <orvik/RegisteredCertificates.h>
 
 #include "CertContext.h"
 #include "CrlSource.h"
@@ -163,6 +165,7 @@ public:
             stores_.clear();
             for (const char* name : {"CA", "Root"})
                 if (HCERTSTORE s = readOnly(name)) stores_.push_back(s);
+            distrusted_ = orvik::distrustedThumbprints();
             // Taken before reading: a write while the stores were read makes the next call read them again.
             stamp_ = now;
             readAt_ = std::chrono::steady_clock::now();
@@ -170,6 +173,18 @@ public:
         std::vector<HCERTSTORE> copies;
         for (HCERTSTORE s : stores_) copies.push_back(CertDuplicateStore(s));
         return copies;
+    }
+
+    // Whether the user distrusts the certificate: a list it signed proves nothing then.
+    bool distrusted(const std::array<BYTE, 20>& sha1) {
+        static const char digits[] = "0123456789ABCDEF";
+        std::string hex;
+        for (BYTE b : sha1) {
+            hex.push_back(digits[b >> 4]);
+            hex.push_back(digits[b & 15]);
+        }
+        std::lock_guard guard(lock_);
+        return distrusted_.count(hex) != 0;
     }
 
     static HCERTSTORE readOnly(const char* name) {
@@ -205,6 +220,7 @@ private:
 
     std::mutex lock_;
     std::vector<HCERTSTORE> stores_;
+    std::set<std::string> distrusted_;
     std::string stamp_;
     std::chrono::steady_clock::time_point readAt_{};
 };
@@ -213,7 +229,15 @@ private:
 // certificate's issuer and whose key verifies its signature. MY is read only when the others
 // hold no issuer.
 ossl::X509Ptr findIssuer(const Checked& cert, PCERT_REVOCATION_PARA para, HCERTSTORE own) {
+    // Read first: it refreshes the stores and the distrusted set together.
+    struct Opened {
+        std::vector<HCERTSTORE> handles = TrustStores::instance().open();
+        ~Opened() {
+            for (HCERTSTORE s : handles) CertCloseStore(s, 0);
+        }
+    } trustStores;
     auto signs = [&cert](const CertData& candidate) -> ossl::X509Ptr {
+        if (TrustStores::instance().distrusted(candidate.sha1)) return nullptr;
         const CERT_NAME_BLOB& subject = candidate.info.Subject;
         const CERT_NAME_BLOB& issuer = cert.data.info.Issuer;
         if (subject.cbData != issuer.cbData || std::memcmp(subject.pbData, issuer.pbData, subject.cbData) != 0) {
@@ -242,13 +266,10 @@ ossl::X509Ptr findIssuer(const Checked& cert, PCERT_REVOCATION_PARA para, HCERTS
         }
         return found;
     };
-    if (own)
-        if (ossl::X509Ptr found = search(own)) return found;
     ossl::X509Ptr found;
-    for (HCERTSTORE store : TrustStores::instance().open()) {
+    if (own) found = search(own);
+    for (HCERTSTORE store : trustStores.handles)
         if (!found) found = search(store);
-        CertCloseStore(store, 0);
-    }
     if (found) return found;
     if (HCERTSTORE my = TrustStores::readOnly("MY")) {
         found = search(my);
