@@ -15,8 +15,9 @@ CCertPropertiesDialog::CCertPropertiesDialog(const QString& friendlyName, QWidge
     setWindowTitle(QStringLiteral("证书属性"));
     auto* layout = new QVBoxLayout(this);
     auto* row = new QHBoxLayout;
-    row->addWidget(new QLabel(QStringLiteral("好记的名字"), this));
     name_ = controls::edit(this, IDC_NAME);
+    name_->setAccessibleName(QStringLiteral("好记的名字"));
+    row->addWidget(controls::label(this, QStringLiteral("好记的名字"), name_));
     name_->setText(friendlyName);
     name_->selectAll();
     row->addWidget(name_, 1);

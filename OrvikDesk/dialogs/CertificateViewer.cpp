@@ -18,17 +18,20 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 
 #include <DigitalCertificate.h>
 #include <orvik/CertificateViewer.h>
 #include <orvik/Owned.h>
+#include <orvik/RegisteredCertificates.h>
 #include <winbase.h>
 #include <windows.h>
 
@@ -290,12 +293,14 @@ QLabel* selectable(const QString& value, const char* name, QWidget* parent) {
 struct StoreCertificate {
     ContextPtr context;
     X509Ptr x509;
-    bool trusted = false;  // in the Root store
+    bool inRoot = false;  // in the Root store, which the user's distrust overrides
 };
 
+// Every store the path may pass through; "Disallowed" too, so a distrusted authority still shows
+// in the path it breaks.
 std::vector<StoreCertificate> storeCertificates() {
     std::vector<StoreCertificate> all;
-    for (const char* name : {"MY", "ADDRESSBOOK", "CA", "Root"}) {
+    for (const char* name : {"MY", "ADDRESSBOOK", "CA", "Root", "Disallowed"}) {
         StorePtr store(CertOpenSystemStoreA(0, name));
         if (!store) continue;
         for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(store.get(), c));) {
@@ -308,6 +313,23 @@ std::vector<StoreCertificate> storeCertificates() {
     return all;
 }
 
+// A warning line of the general page: the style's warning sign and the text, set off by weight
+// rather than colour, so any palette keeps it readable.
+void addWarning(QVBoxLayout* layout, const QString& text, const char* name, QWidget* page) {
+    auto* row = new QHBoxLayout;
+    auto* sign = new QLabel(page);
+    const int size = page->style()->pixelMetric(QStyle::PM_SmallIconSize);
+    sign->setPixmap(page->style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(size, size));
+    sign->setAccessibleName(QStringLiteral("警告"));
+    row->addWidget(sign, 0, Qt::AlignTop);
+    QLabel* warning = selectable(text, name, page);
+    QFont bold = warning->font();
+    bold.setBold(true);
+    warning->setFont(bold);
+    row->addWidget(warning, 1);
+    layout->addLayout(row);
+}
+
 bool signedBy(X509* subject, X509* issuer) {
     if (X509_NAME_cmp(X509_get_issuer_name(subject), X509_get_subject_name(issuer)) != 0) return false;
     EVP_PKEY* key = X509_get0_pubkey(issuer);
@@ -315,6 +337,52 @@ bool signedBy(X509* subject, X509* issuer) {
 }
 
 }  // namespace
+
+// What the stores make of the certificate: the path up from it and what stands in its way.
+struct CCertificateViewer::Assessment {
+    std::vector<StoreCertificate> candidates;
+    std::vector<const StoreCertificate*> issuers;  // nearest first
+    bool complete = false;                         // the path ends in a self-signed certificate
+    bool trustedRoot = false;                      // that one is in Root and not distrusted
+    bool distrusted = false;                       // the certificate or one above it is in Disallowed
+    bool revoked = false;                          // as the cached revocation lists say
+    Validity validity = Validity::Current;
+
+    explicit Assessment(PCCERT_CONTEXT certificate) : candidates(storeCertificates()) {
+        // From this certificate up: each issuer has the name this one names and the key that verifies it.
+        const std::set<std::string> refused = orvik::distrustedThumbprints();
+        auto isRefused = [&refused](PCCERT_CONTEXT c) {
+            return refused.count(sha1Of(c).toHex().toUpper().toStdString()) != 0;
+        };
+        distrusted = isRefused(certificate);
+        X509Ptr self = parsed(certificate);
+        X509* current = self.get();
+        for (int step = 0; current && step < kMaxPathSteps; ++step) {
+            if (signedBy(current, current)) {
+                complete = true;
+                break;
+            }
+            const StoreCertificate* issuer = nullptr;
+            for (const StoreCertificate& c : candidates)
+                if (signedBy(current, c.x509.get())) {
+                    issuer = &c;
+                    break;
+                }
+            if (!issuer) break;
+            issuers.push_back(issuer);
+            distrusted = distrusted || isRefused(issuer->context.get());
+            current = issuer->x509.get();
+        }
+        if (complete && !distrusted)
+            trustedRoot = std::any_of(candidates.begin(), candidates.end(), [current](const StoreCertificate& c) {
+                return c.inRoot && X509_cmp(c.x509.get(), current) == 0;
+            });
+        validity = validityOf(*certificate->pCertInfo);
+        // From the cache only: opening a window must not wait for the network.
+        std::string state;
+        revoked = CDigitalCertificate(certificate).CRLCheck(state, false) == CDigitalCertificate::Revoked;
+    }
+};
 
 CCertificateViewer::CCertificateViewer(PCCERT_CONTEXT certificate, const QString& title, QWidget* parent)
     : QDialog(parent), certificate_(certificate ? CertDuplicateCertificateContext(certificate) : nullptr) {
@@ -324,10 +392,12 @@ CCertificateViewer::CCertificateViewer(PCCERT_CONTEXT certificate, const QString
     auto* layout = new QVBoxLayout(this);
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName("tabs");
+    tabs_->setAccessibleName(QStringLiteral("证书"));
     if (certificate_) {
-        tabs_->addTab(generalPage(), QStringLiteral("常规"));
+        const Assessment assessment(certificate_);
+        tabs_->addTab(generalPage(assessment), QStringLiteral("常规"));
         tabs_->addTab(detailsPage(), QStringLiteral("详细信息"));
-        tabs_->addTab(pathPage(), QStringLiteral("证书路径"));
+        tabs_->addTab(pathPage(assessment), QStringLiteral("证书路径"));
     }
     layout->addWidget(tabs_);
 
@@ -345,7 +415,7 @@ CCertificateViewer::~CCertificateViewer() {
     if (certificate_) CertFreeCertificateContext(certificate_);
 }
 
-QWidget* CCertificateViewer::generalPage() {
+QWidget* CCertificateViewer::generalPage(const Assessment& assessment) {
     auto* page = new QWidget(tabs_);
     page->setObjectName("general");
     const CERT_INFO& info = *certificate_->pCertInfo;
@@ -389,14 +459,20 @@ QWidget* CCertificateViewer::generalPage() {
     if (CertGetCertificateContextProperty(certificate_, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size))
         layout->addWidget(selectable(QStringLiteral("您有一个与该证书对应的私钥。"), "privateKey", page));
 
-    Validity validity = validityOf(info);
-    if (validity != Validity::Current) {
-        QLabel* warning = selectable(
-            validity == Validity::Expired ? QStringLiteral("此证书已过期。") : QStringLiteral("此证书尚未生效。"),
-            "timeWarning", page);
-        warning->setStyleSheet("color: red;");
-        layout->addWidget(warning);
-    }
+    if (assessment.revoked) addWarning(layout, QStringLiteral("此证书已被吊销。"), "revokedWarning", page);
+    if (assessment.validity != Validity::Current)
+        addWarning(layout,
+                   assessment.validity == Validity::Expired ? QStringLiteral("此证书已过期。")
+                                                            : QStringLiteral("此证书尚未生效。"),
+                   "timeWarning", page);
+    QString untrusted;
+    if (assessment.distrusted)
+        untrusted = QStringLiteral("此证书不受信任。您已将它或颁发它的证书机构设为不信任。");
+    else if (!assessment.complete)
+        untrusted = QStringLiteral("此证书不受信任。找不到它的颁发者，无法验证它。");
+    else if (!assessment.trustedRoot)
+        untrusted = QStringLiteral("此证书不受信任。它的根证书不是受信任的根证书。");
+    if (!untrusted.isEmpty()) addWarning(layout, untrusted, "trustWarning", page);
     layout->addStretch();
     return page;
 }
@@ -411,6 +487,7 @@ QWidget* CCertificateViewer::detailsPage() {
 
     auto* fields = new QTreeWidget(page);
     fields->setObjectName("fields");
+    fields->setAccessibleName(QStringLiteral("字段"));
     fields->setColumnCount(2);
     fields->setHeaderLabels({QStringLiteral("字段"), QStringLiteral("值")});
     fields->setRootIsDecorated(false);
@@ -447,6 +524,7 @@ QWidget* CCertificateViewer::detailsPage() {
 
     auto* value = new QPlainTextEdit(page);
     value->setObjectName("value");
+    value->setAccessibleName(QStringLiteral("值"));
     value->setReadOnly(true);
     value->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     layout->addWidget(value, 2);
@@ -457,42 +535,18 @@ QWidget* CCertificateViewer::detailsPage() {
     return page;
 }
 
-QWidget* CCertificateViewer::pathPage() {
+QWidget* CCertificateViewer::pathPage(const Assessment& assessment) {
     auto* page = new QWidget(tabs_);
     page->setObjectName("path");
     auto* layout = new QVBoxLayout(page);
-
-    // From this certificate up: each issuer has the name this one names and the key that verifies it.
-    std::vector<StoreCertificate> candidates = storeCertificates();
-    X509Ptr self = parsed(certificate_);
-    std::vector<const StoreCertificate*> issuers;
-    X509* current = self.get();
-    bool complete = false;
-    for (int step = 0; current && step < kMaxPathSteps; ++step) {
-        if (signedBy(current, current)) {
-            complete = true;
-            break;
-        }
-        const StoreCertificate* issuer = nullptr;
-        for (const StoreCertificate& c : candidates)
-            if (signedBy(current, c.x509.get())) {
-                issuer = &c;
-                break;
-            }
-        if (!issuer) break;
-        issuers.push_back(issuer);
-        current = issuer->x509.get();
-    }
-    bool trusted = false;
-    if (complete)
-        for (const StoreCertificate& c : candidates)
-            if (c.trusted && X509_cmp(c.x509.get(), current) == 0) trusted = true;
+    const std::vector<const StoreCertificate*>& issuers = assessment.issuers;
 
     auto* box = new QGroupBox(QStringLiteral("证书路径"), page);
     auto* boxLayout = new QVBoxLayout(box);
     auto* chain = new QTreeWidget(box);
     chain->setObjectName("chain");
     chain->setHeaderHidden(true);
+    chain->setAccessibleName(QStringLiteral("证书路径"));
     QTreeWidgetItem* item = nullptr;
     auto append = [&](PCCERT_CONTEXT c) {
         item = item ? new QTreeWidgetItem(item, {displayName(c)}) : new QTreeWidgetItem(chain, {displayName(c)});
@@ -505,19 +559,23 @@ QWidget* CCertificateViewer::pathPage() {
     layout->addWidget(box, 1);
 
     QString status;
-    Validity validity = validityOf(*certificate_->pCertInfo);
-    if (validity == Validity::Expired)
+    if (assessment.revoked)
+        status = QStringLiteral("此证书已被吊销。");
+    else if (assessment.distrusted)
+        status = QStringLiteral("此证书或颁发它的证书机构已被设为不信任。");
+    else if (assessment.validity == Validity::Expired)
         status = QStringLiteral("该证书已过期。");
-    else if (validity == Validity::NotYetValid)
+    else if (assessment.validity == Validity::NotYetValid)
         status = QStringLiteral("该证书尚未生效。");
-    else if (!complete)
+    else if (!assessment.complete)
         status = QStringLiteral("找不到该证书的颁发者。");
-    else if (!trusted)
+    else if (!assessment.trustedRoot)
         status = QStringLiteral("此 CA 根证书不受信任。");
     else
         status = QStringLiteral("该证书没有问题。");
     layout->addWidget(new QLabel(QStringLiteral("证书状态："), page));
     QLabel* statusLabel = selectable(status, "status", page);
+    statusLabel->setAccessibleName(QStringLiteral("证书状态"));
     statusLabel->setFrameShape(QFrame::StyledPanel);
     statusLabel->setMargin(6);
     layout->addWidget(statusLabel);

@@ -28,10 +28,12 @@ public:
     static const std::vector<QString>& shown();
     static void clearShown();
 
+    struct Assessment;
+
 private:
-    QWidget* generalPage();
+    QWidget* generalPage(const Assessment& assessment);
     QWidget* detailsPage();
-    QWidget* pathPage();
+    QWidget* pathPage(const Assessment& assessment);
 
     PCCERT_CONTEXT certificate_ = nullptr;
     QTabWidget* tabs_ = nullptr;

@@ -1,7 +1,9 @@
-// "CA证书管理": the certification authorities' certificates.
+// "CA证书管理": the certification authorities, roots included, and the user's trust in them.
 #pragma once
 
 #include "pages/CertStorePage.h"
+
+class QAction;
 
 namespace orvikdesk {
 
@@ -11,11 +13,22 @@ public:
     enum { IDD = 143 };
     explicit CCaCertPage(QWidget* parent = nullptr);
 
+    bool onCommand(int id) override;
+
 protected:
     void importFile(const QString& path) override;
     void exportCertificate() override;
     StatusCheck statusCheck() const override { return StatusCheck::None; }
     QStringList droppedSuffixes() const override { return {"cer", "crt", "der", "pem"}; }
+    void loaded() override;
+    void prepareItemMenus() override;
+    bool mayDelete(CDigitalCertificate& certificate) override;
+
+private:
+    void changeTrust(bool trust);
+
+    QAction* trust_ = nullptr;
+    QAction* distrust_ = nullptr;
 };
 
 }  // namespace orvikdesk

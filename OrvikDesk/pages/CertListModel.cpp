@@ -1,6 +1,6 @@
 #include "pages/CertListModel.h"
 
-#include <QColor>
+#include <QFont>
 #include <QTimeZone>
 
 #include "CertStore.h"
@@ -12,6 +12,7 @@ namespace orvikdesk {
 namespace {
 
 const char* const kTitles[] = {"颁发给", "颁发者", "截止日期", "好记的名字", "证书状态"};
+const char kTrustTitle[] = "信任";
 
 QDateTime timeOf(const FILETIME& t) {
     // 100 ns steps since 1601-01-01.
@@ -29,8 +30,8 @@ QIcon iconPair(int small, int large) {
 
 }  // namespace
 
-CCertListModel::CCertListModel(bool withStatus, QObject* parent)
-    : QAbstractTableModel(parent), withStatus_(withStatus), valid_(iconPair(255, 257)), expired_(iconPair(256, 258)) {}
+CCertListModel::CCertListModel(Fifth fifth, QObject* parent)
+    : QAbstractTableModel(parent), fifth_(fifth), valid_(iconPair(255, 257)), expired_(iconPair(256, 258)) {}
 
 QString CCertListModel::thumbprintText(CDigitalCertificate& certificate) {
     CBBuffer raw;
@@ -87,9 +88,18 @@ void CCertListModel::changed(int row, int column) {
 
 void CCertListModel::setStatus(const QString& thumbprint, const QString& status) {
     int r = rowOfThumbprint(thumbprint);
-    if (r < 0 || !withStatus_) return;
+    if (r < 0 || fifth_ != Fifth::Status) return;
     rows_[static_cast<size_t>(r)].status = status;
     changed(r, Status);
+}
+
+void CCertListModel::setTrust(const QString& thumbprint, const QString& text, bool untrusted) {
+    int r = rowOfThumbprint(thumbprint);
+    if (r < 0 || fifth_ != Fifth::Trust) return;
+    Row& row = rows_[static_cast<size_t>(r)];
+    row.status = text;
+    row.untrusted = untrusted;
+    emit dataChanged(index(r, 0), index(r, Status));
 }
 
 void CCertListModel::setFriendlyName(const QString& thumbprint, const QString& name) {
@@ -103,7 +113,9 @@ int CCertListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
-int CCertListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : withStatus_ ? 5 : 4; }
+int CCertListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : fifth_ == Fifth::None ? 4 : 5;
+}
 
 QVariant CCertListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) return {};
@@ -119,10 +131,22 @@ QVariant CCertListModel::data(const QModelIndex& index, int role) const {
         case Status: return r.status;
         default: return {};
         }
-    case Qt::DecorationRole: return index.column() == IssuedTo ? (r.expired ? expired_ : valid_) : QVariant();
-    case Qt::ForegroundRole:
-        return r.expired && index.column() == ValidTo ? QVariant(QColor(0xC0, 0x39, 0x2B)) : QVariant();
-    case Qt::ToolTipRole: return r.expired ? QVariant(QStringLiteral("此证书已过期或尚未生效")) : QVariant(r.issuedTo);
+    case Qt::DecorationRole:
+        return index.column() == IssuedTo ? (r.expired || r.untrusted ? expired_ : valid_) : QVariant();
+    case Qt::FontRole: {
+        // Marked by weight, not colour, so any palette (dark, high contrast) keeps it readable.
+        if (!((r.expired && index.column() == ValidTo) || (r.untrusted && index.column() == Status))) return {};
+        QFont font;
+        font.setBold(true);
+        return font;
+    }
+    case Qt::ToolTipRole:
+        if (r.expired) return QStringLiteral("此证书已过期或尚未生效");
+        if (r.untrusted) return QStringLiteral("此证书不受信任");
+        return r.issuedTo;
+    case Qt::AccessibleDescriptionRole:
+        if (r.expired) return QStringLiteral("此证书已过期或尚未生效");
+        return r.untrusted ? QVariant(QStringLiteral("此证书不受信任")) : QVariant();
     case ThumbprintRole: return r.thumbprint;
     default: return {};
     }
@@ -130,7 +154,7 @@ QVariant CCertListModel::data(const QModelIndex& index, int role) const {
 
 QVariant CCertListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= columnCount()) return {};
-    return QString::fromUtf8(kTitles[section]);
+    return QString::fromUtf8(section == Status && fifth_ == Fifth::Trust ? kTrustTitle : kTitles[section]);
 }
 
 }  // namespace orvikdesk

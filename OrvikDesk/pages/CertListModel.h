@@ -24,10 +24,13 @@ public:
         QString issuedTo, issuedBy, validTo, friendlyName, status;
         QDateTime notAfter;
         bool expired = false;
+        bool untrusted = false;  // the authorities' page: the user's trust does not reach it
     };
 
-    // withStatus: the fifth column "证书状态".
-    explicit CCertListModel(bool withStatus, QObject* parent = nullptr);
+    // What the fifth column holds: nothing (four columns), "证书状态", or the authorities' trust.
+    enum class Fifth { None, Status, Trust };
+    explicit CCertListModel(Fifth fifth, QObject* parent = nullptr);
+    Fifth fifth() const { return fifth_; }
 
     // The store's certificates, read anew; the store must be open.
     void load(CCertStore& store);
@@ -38,6 +41,8 @@ public:
     // -1 when no row has this thumbprint.
     int rowOfThumbprint(const QString& thumbprint) const;
     void setStatus(const QString& thumbprint, const QString& status);
+    // The trust column's text; `untrusted` marks the row as a problem.
+    void setTrust(const QString& thumbprint, const QString& text, bool untrusted);
     void setFriendlyName(const QString& thumbprint, const QString& name);
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -50,7 +55,7 @@ public:
 private:
     void changed(int row, int column);
 
-    bool withStatus_;
+    Fifth fifth_;
     std::vector<Row> rows_;
     QHash<QString, int> byThumbprint_;
     QIcon valid_, expired_;

@@ -1,8 +1,9 @@
 #include "pages/CertStorePage.h"
 
 #include <QAction>
-#include <string>
+#include <algorithm>
 #include <cstdlib>
+#include <string>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -51,16 +52,15 @@ QMenu* operateMenuOf(int id, QWidget* parent) {
 
 }  // namespace
 
-CCertStorePage::CCertStorePage(int idd, std::unique_ptr<CCertStore> store, bool withStatus, MenuIds menus,
-                               QWidget* parent)
+CCertStorePage::CCertStorePage(int idd, std::unique_ptr<CCertStore> store, CCertListModel::Fifth fifth, MenuIds menus,
+                               const QString& listName, QWidget* parent)
     : CPage(idd, parent), store_(std::move(store)), menuIds_(menus) {
+    // The list's own background, whatever the palette makes of it.
     setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, Qt::white);
-    setPalette(p);
+    setBackgroundRole(QPalette::Base);
     setAcceptDrops(true);
 
-    model_ = new CCertListModel(withStatus, this);
+    model_ = new CCertListModel(fifth, this);
     proxy_ = new QSortFilterProxyModel(this);
     proxy_->setSourceModel(model_);
     proxy_->setFilterKeyColumn(-1);
@@ -75,6 +75,7 @@ CCertStorePage::CCertStorePage(int idd, std::unique_ptr<CCertStore> store, bool 
     search_->setObjectName("search");
     search_->setPlaceholderText(QStringLiteral("搜索证书"));
     search_->setClearButtonEnabled(true);
+    search_->setAccessibleName(QStringLiteral("搜索证书"));
     layout->addWidget(search_);
 
     stack_ = new QStackedWidget(this);
@@ -98,6 +99,9 @@ CCertStorePage::CCertStorePage(int idd, std::unique_ptr<CCertStore> store, bool 
     details_->setSortingEnabled(true);
     const int widths[] = {200, 200, 150, 80, 80};
     for (int c = 0; c < model_->columnCount(); ++c) details_->header()->resizeSection(c, widths[c]);
+    icons_->setAccessibleName(listName);
+    details_->setAccessibleName(listName);
+    stack_->setAccessibleName(listName);
     // One selection for both views, so switching the view keeps it.
     QItemSelectionModel* own = icons_->selectionModel();
     icons_->setSelectionModel(details_->selectionModel());
@@ -123,8 +127,10 @@ CCertStorePage::CCertStorePage(int idd, std::unique_ptr<CCertStore> store, bool 
 
     checker_ = new CRevocationChecker(this);
     single_ = new CRevocationChecker(this);
-    for (CRevocationChecker* c : {checker_, single_})
+    for (CRevocationChecker* c : {checker_, single_}) {
         connect(c, &CRevocationChecker::checked, model_, &CCertListModel::setStatus);
+        connect(c, &CRevocationChecker::finished, this, &CCertStorePage::fitColumns);
+    }
     connect(checker_, &CRevocationChecker::finished, this, &CCertStorePage::statusesDone);
 
     operateItem_ = operateMenuOf(menuIds_.item, this);
@@ -197,6 +203,8 @@ void CCertStorePage::refresh() {
         return;
     }
     model_->load(*store_);
+    loaded();
+    fitColumns();
     emit menusChanged();
     StatusCheck check = statusCheck();
     if (check == StatusCheck::None) return;
@@ -270,14 +278,51 @@ CDigitalCertificate* CCertStorePage::selectedCertificate() {
     return index >= 0 ? store_->getCert(index) : nullptr;
 }
 
-QMenu* CCertStorePage::operateMenu() { return selected_.isEmpty() ? operateNoItem_ : operateItem_; }
+void CCertStorePage::fitColumns() {
+    // Wide enough for the longest text (the header's included), but one long name must not push
+    // the other columns out of the window.
+    constexpr int kMaxWidth = 360;
+    constexpr int kSampled = 500;  // rows looked at: a huge store must not stall a refresh
+    QHeaderView* header = details_->header();
+    const int rows = std::min(proxy_->rowCount(), kSampled);
+    for (int c = 0; c < proxy_->columnCount(); ++c) {
+        int wanted = header->sectionSizeHint(c);
+        for (int r = 0; r < rows; ++r)
+            wanted = std::max(wanted, details_->sizeHintForIndex(proxy_->index(r, c)).width());
+        header->resizeSection(c, std::min(wanted + details_->indentation() / 2, kMaxWidth));
+    }
+}
+
+QAction* CCertStorePage::addItemCommand(const QString& text, int id) {
+    QAction* added = nullptr;
+    for (QMenu* menu : {contextItem_, operateItem_}) {
+        auto* action = new QAction(text, menu);
+        action->setData(id);
+        action->setObjectName(QString::number(id));
+        QList<QAction*> items = menu->actions();
+        // Before the separator that stands above "帮助".
+        menu->insertAction(items.size() >= 2 ? items[items.size() - 2] : nullptr, action);
+        if (!added) added = action;
+    }
+    return added;
+}
+
+QMenu* CCertStorePage::operateMenu() {
+    if (selected_.isEmpty()) return operateNoItem_;
+    prepareItemMenus();
+    return operateItem_;
+}
 
 QMenu* CCertStorePage::viewMenu() {
     QList<QAction*> actions = viewHolder_->actions();
     return actions.size() > 4 ? actions[4]->menu() : nullptr;
 }
 
-QMenu* CCertStorePage::contextMenu(bool onItem) { return onItem ? contextItem_ : contextNoItem_; }
+QMenu* CCertStorePage::contextMenu(bool onItem) {
+    if (!onItem) return contextNoItem_;
+    prepareItemMenus();
+    return contextItem_;
+}
 
 QMenu* CCertStorePage::contextMenuAt(const QPoint& viewportPos) {
     QModelIndex hit = currentView()->indexAt(viewportPos);
@@ -306,7 +351,7 @@ bool CCertStorePage::onCommand(int id) {
     case cmd::Delete: deleteSelected(); return true;
     case cmd::Refresh: refresh(); return true;
     case cmd::CrlCheck:
-        if (model_->columnCount() == 5) checkSelected();
+        if (model_->fifth() == CCertListModel::Fifth::Status) checkSelected();
         return true;
     case cmd::Properties: editProperties(); return true;
     case cmd::Import: importFile({}); return true;
@@ -321,7 +366,8 @@ bool CCertStorePage::onCommand(int id) {
 }
 
 void CCertStorePage::deleteSelected() {
-    if (selectedStoreIndex() < 0) return;
+    CDigitalCertificate* chosen = selectedCertificate();
+    if (!chosen || !mayDelete(*chosen)) return;
     if (controls::message(this, "您确信删除您的证书吗？", MB_OKCANCEL | MB_ICONEXCLAMATION) != IDOK) return;
     // The index is looked up again: nothing may have moved, but the box let events run.
     int index = selectedStoreIndex();

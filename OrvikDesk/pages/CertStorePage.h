@@ -3,9 +3,11 @@
 // that act on the selected certificate, and the revocation column filled off the window's thread.
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <memory>
 
+#include "pages/CertListModel.h"
 #include "pages/Page.h"
 
 class CCertStore;
@@ -20,7 +22,6 @@ class QTreeView;
 
 namespace orvikdesk {
 
-class CCertListModel;
 class CRevocationChecker;
 
 class CCertStorePage : public CPage {
@@ -69,7 +70,9 @@ protected:
     struct MenuIds {
         int item, noItem;
     };
-    CCertStorePage(int idd, std::unique_ptr<CCertStore> store, bool withStatus, MenuIds menus, QWidget* parent);
+    // `listName`: what the list is called to a screen reader ("个人证书列表").
+    CCertStorePage(int idd, std::unique_ptr<CCertStore> store, CCertListModel::Fifth fifth, MenuIds menus,
+                   const QString& listName, QWidget* parent);
 
     CCertStore& store() { return *store_; }
     // The selected certificate, looked up in the store now; null when none is selected.
@@ -86,6 +89,20 @@ protected:
 
     // For the other people's and the authorities' pages.
     void exportDer(const char* success, const char* failure);
+
+    // A command of the page's own on a selected certificate, in its context and merged menus
+    // before the help entry.
+    QAction* addItemCommand(const QString& text, int id);
+    // The context and merged menus of a selected certificate.
+    QList<QMenu*> itemMenus() const { return {contextItem_, operateItem_}; }
+    // Called after each load of the list, before the menus are rebuilt.
+    virtual void loaded() {}
+    // The item menus are about to show for the selected certificate (enable what applies).
+    virtual void prepareItemMenus() {}
+    // Whether the selected certificate may be deleted; a page that refuses says why.
+    virtual bool mayDelete(CDigitalCertificate&) { return true; }
+    // Widens each column of the details view to its contents, within bounds.
+    void fitColumns();
 
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;

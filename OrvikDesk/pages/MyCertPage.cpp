@@ -13,7 +13,8 @@
 namespace orvikdesk {
 
 CMyCertPage::CMyCertPage(QWidget* parent)
-    : CCertStorePage(IDD, std::make_unique<CMyCertStore>(), true, {154, 155}, parent) {}
+    : CCertStorePage(IDD, std::make_unique<CMyCertStore>(), CCertListModel::Fifth::Status, {154, 155},
+                     QStringLiteral("个人证书列表"), parent) {}
 
 // The personal page always shows a state: from the cache unless online checks are on.
 CCertStorePage::StatusCheck CMyCertPage::statusCheck() const {

@@ -11,7 +11,8 @@
 namespace orvikdesk {
 
 COtherCertPage::COtherCertPage(QWidget* parent)
-    : CCertStorePage(IDD, std::make_unique<COtherCertStore>(), true, {154, 207}, parent) {}
+    : CCertStorePage(IDD, std::make_unique<COtherCertStore>(), CCertListModel::Fifth::Status, {154, 207},
+                     QStringLiteral("其他人证书列表"), parent) {}
 
 CCertStorePage::StatusCheck COtherCertPage::statusCheck() const {
     return onlineChecks() ? StatusCheck::Online : StatusCheck::None;

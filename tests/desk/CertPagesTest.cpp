@@ -321,7 +321,7 @@ TEST_F(CertPages, MenusAndViewsFollowTheSelection) {
     EXPECT_FALSE(page.selectedThumbprint().isEmpty()) << "the views share one selection";
 
     CCaCertPage authorities;
-    EXPECT_EQ(authorities.model()->columnCount(), 4);
+    EXPECT_EQ(authorities.model()->columnCount(), 5) << "the fifth column holds the trust";
     QMenu* caItem = authorities.contextMenu(true);
     EXPECT_EQ(menus::find(caItem, cmd::Delete), nullptr);
     EXPECT_EQ(menus::find(caItem, cmd::CrlCheck), nullptr);
