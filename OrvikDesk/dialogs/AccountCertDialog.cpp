@@ -32,10 +32,14 @@ CDlgAccountCert::CDlgAccountCert(CEmailAccount& account, QWidget* parent)
     crypt_ = controls::copyOf(account.getCryptCert());
 
     auto* layout = new QVBoxLayout(this);
+    // The two "选择..." buttons differ by their mnemonics, and by their names to a screen reader.
     auto section = [this, layout](const QString& title, QLineEdit*& name, int editId, int buttonId, bool signing) {
         auto* row = new QHBoxLayout;
         name = nameEdit(this, editId);
-        QPushButton* choose = controls::button(this, buttonId, QStringLiteral("选择..."));
+        name->setAccessibleName(signing ? QStringLiteral("签名证书") : QStringLiteral("加密证书"));
+        QPushButton* choose =
+            controls::button(this, buttonId, signing ? QStringLiteral("选择(&S)...") : QStringLiteral("选择(&E)..."));
+        choose->setAccessibleName(title);
         row->addWidget(name, 1);
         row->addWidget(choose);
         layout->addWidget(controls::group(this, title, row));

@@ -25,8 +25,9 @@ CDlgContactCert::CDlgContactCert(CDigitalCertificate* defaultCert, const QString
     auto* current = new QGridLayout;
     name_ = controls::edit(this, IDC_NAME);
     name_->setReadOnly(true);
-    view_ = controls::button(this, IDC_VIEW, QStringLiteral("查看证书"));
-    remove_ = controls::button(this, IDC_REMOVE, QStringLiteral("删除证书"));
+    name_->setAccessibleName(QStringLiteral("加密证书"));
+    view_ = controls::button(this, IDC_VIEW, QStringLiteral("查看证书(&V)"));
+    remove_ = controls::button(this, IDC_REMOVE, QStringLiteral("删除证书(&D)"));
     current->addWidget(name_, 0, 0);
     current->addWidget(view_, 0, 1);
     removeLabel_ = new QLabel(QStringLiteral("删除默认的加密证书"), this);
@@ -35,8 +36,8 @@ CDlgContactCert::CDlgContactCert(CDigitalCertificate* defaultCert, const QString
     layout->addWidget(controls::group(this, QStringLiteral("设置加密证书"), current));
 
     auto* import = new QGridLayout;
-    ldap_ = controls::button(this, IDC_LDAP, QStringLiteral("LDAP搜索..."));
-    system_ = controls::button(this, IDC_FROM_SYSTEM, QStringLiteral("从系统导入..."));
+    ldap_ = controls::button(this, IDC_LDAP, QStringLiteral("LDAP搜索(&L)..."));
+    system_ = controls::button(this, IDC_FROM_SYSTEM, QStringLiteral("从系统导入(&I)..."));
     import->addWidget(new QLabel(QStringLiteral("LDAP搜索功能完成从LDAP搜索证书"), this), 0, 0);
     import->addWidget(ldap_, 0, 1);
     import->addWidget(new QLabel(QStringLiteral("从系统导入功能完成从个人证书库"), this), 1, 0);

@@ -32,24 +32,24 @@ CDirectorySearchDialog::CDirectorySearchDialog(QWidget* parent) : QDialog(parent
     setWindowTitle(QStringLiteral("添加证书到证书库"));
     auto* layout = new QVBoxLayout(this);
     auto* grid = new QGridLayout;
-    grid->addWidget(new QLabel(QStringLiteral("搜索范围"), this), 0, 0);
     server_ = new QComboBox(this);
     server_->setObjectName(QString::number(IDC_SERVER));
+    grid->addWidget(controls::label(this, QStringLiteral("搜索范围(&R)"), server_), 0, 0);
     for (const std::string& host : CLdapCert::directoryHosts()) server_->addItem(QString::fromStdString(host));
     server_->setCurrentIndex(0);
     grid->addWidget(server_, 0, 1);
-    all_ = new QCheckBox(QStringLiteral("全部搜索"), this);
+    all_ = new QCheckBox(QStringLiteral("全部搜索(&L)"), this);
     all_->setObjectName(QString::number(IDC_SEARCH_ALL));
     grid->addWidget(all_, 0, 2);
-    grid->addWidget(new QLabel(QStringLiteral("姓    名"), this), 1, 0);
     name_ = controls::edit(this, IDC_NAME);
+    grid->addWidget(controls::label(this, QStringLiteral("姓    名(&N)"), name_), 1, 0);
     grid->addWidget(name_, 1, 1);
-    searchButton_ = controls::button(this, IDC_SEARCH, QStringLiteral("开始查找"));
+    searchButton_ = controls::button(this, IDC_SEARCH, QStringLiteral("开始查找(&S)"));
     grid->addWidget(searchButton_, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("电子邮件"), this), 2, 0);
     email_ = controls::edit(this, IDC_EMAIL);
+    grid->addWidget(controls::label(this, QStringLiteral("电子邮件(&E)"), email_), 2, 0);
     grid->addWidget(email_, 2, 1);
-    QPushButton* clear = controls::button(this, IDC_CLEAR, QStringLiteral("全部清除 "));
+    QPushButton* clear = controls::button(this, IDC_CLEAR, QStringLiteral("全部清除(&C) "));
     grid->addWidget(clear, 2, 2);
     layout->addLayout(grid);
 
@@ -64,13 +64,14 @@ CDirectorySearchDialog::CDirectorySearchDialog(QWidget* parent) : QDialog(parent
     list_->header()->resizeSection(2, 120);
     list_->setIconSize(QSize(16, 16));
     list_->setMinimumSize(480, 180);
+    list_->setAccessibleName(QStringLiteral("搜索结果"));
     layout->addWidget(list_, 1);
 
     auto* row = new QHBoxLayout;
-    view_ = controls::button(this, IDC_VIEW, QStringLiteral("查看"));
+    view_ = controls::button(this, IDC_VIEW, QStringLiteral("查看(&V)"));
     row->addWidget(view_);
     row->addStretch(1);
-    add_ = controls::button(this, IDOK, QStringLiteral("添加"));
+    add_ = controls::button(this, IDOK, QStringLiteral("添加(&A)"));
     QPushButton* cancel = controls::button(this, IDCANCEL, QStringLiteral("取消"));
     row->addWidget(add_);
     row->addWidget(cancel);

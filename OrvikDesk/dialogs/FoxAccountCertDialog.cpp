@@ -21,7 +21,9 @@ CDlgFoxAccountCert::CDlgFoxAccountCert(CEmailAccount& account, QWidget* parent)
     auto* row = new QHBoxLayout;
     name_ = controls::edit(this, IDC_SIGN_NAME);
     name_->setReadOnly(true);
-    QPushButton* choose = controls::button(this, IDC_CHOOSE, QStringLiteral("选择..."));
+    name_->setAccessibleName(QStringLiteral("签名证书"));
+    QPushButton* choose = controls::button(this, IDC_CHOOSE, QStringLiteral("选择(&S)..."));
+    choose->setAccessibleName(QStringLiteral("选择签名证书"));
     row->addWidget(name_, 1);
     row->addWidget(choose);
     layout->addWidget(controls::group(this, QStringLiteral("选择签名证书"), row));

@@ -29,6 +29,7 @@ CDlgLdapBatchCon::CDlgLdapBatchCon(std::vector<CLdapBatch::Candidate>& candidate
     contacts_ =
         controls::reportList(this, IDC_CONTACTS, {QStringLiteral("姓名"), QStringLiteral("电子邮件地址")}, {150, 200});
     contacts_->setMinimumSize(380, 150);
+    contacts_->setAccessibleName(QStringLiteral("联系人列表"));
     people->addWidget(contacts_);
     auto* busy = new QHBoxLayout;
     animation_ = new QProgressBar(this);
@@ -50,8 +51,9 @@ CDlgLdapBatchCon::CDlgLdapBatchCon(std::vector<CLdapBatch::Candidate>& candidate
                                   {QStringLiteral("姓名"), QStringLiteral("截止日期"), QStringLiteral("证书状态")},
                                   {240, 2, 110});
     certs_->setMinimumSize(360, 100);
-    view_ = controls::button(this, IDC_VIEW, QStringLiteral("查看证书"));
-    setDefault_ = controls::button(this, IDC_SET_DEFAULT, QStringLiteral("设为默认值"));
+    certs_->setAccessibleName(QStringLiteral("搜索到的证书"));
+    view_ = controls::button(this, IDC_VIEW, QStringLiteral("查看证书(&V)"));
+    setDefault_ = controls::button(this, IDC_SET_DEFAULT, QStringLiteral("设为默认值(&M)"));
     certs->addWidget(address_, 0, 0, 1, 2);
     certs->addWidget(certs_, 1, 0, 3, 1);
     certs->addWidget(view_, 1, 1);
@@ -60,7 +62,7 @@ CDlgLdapBatchCon::CDlgLdapBatchCon(std::vector<CLdapBatch::Candidate>& candidate
     layout->addWidget(controls::group(this, QStringLiteral("设置默认证书"), certs));
 
     auto* options = new QVBoxLayout;
-    auto_ = new QCheckBox(QStringLiteral("自动为搜索到仅有一个证书的联系人配置证书 "), this);
+    auto_ = new QCheckBox(QStringLiteral("自动为搜索到仅有一个证书的联系人配置证书(&A) "), this);
     auto_->setObjectName(QString::number(IDC_AUTO));
     options->addWidget(auto_);
     layout->addWidget(controls::group(this, QStringLiteral("选项"), options));

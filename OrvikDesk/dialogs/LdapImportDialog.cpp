@@ -27,6 +27,7 @@ CDlgLdapImport::CDlgLdapImport(const Found& found, const QString& address, QWidg
         {QStringLiteral("颁发给"), QStringLiteral("颁发者"), QStringLiteral("截止日期"), QStringLiteral("证书状态")},
         {90, 85, 85, 85});
     list_->setMinimumSize(380, 180);
+    list_->setAccessibleName(QStringLiteral("找到的证书"));
     layout->addWidget(list_, 1);
     const QIcon icon = artwork::icon(255);
     // The directory's word is not taken: the user sees which results check out before choosing.
@@ -42,7 +43,7 @@ CDlgLdapImport::CDlgLdapImport(const Found& found, const QString& address, QWidg
     }
 
     auto* row = new QHBoxLayout;
-    view_ = controls::button(this, IDC_VIEW, QStringLiteral("查看证书"));
+    view_ = controls::button(this, IDC_VIEW, QStringLiteral("查看证书(&V)"));
     row->addWidget(view_);
     row->addStretch(1);
     layout->addLayout(row);

@@ -1,33 +1,26 @@
 #include "pages/MailPage.h"
 
-#include <QFileInfo>
+#include <QAbstractItemView>
+#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
+#include <QListView>
 #include <QMenu>
+#include <QPushButton>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QStandardItemModel>
+#include <QStyle>
+#include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
-#include <map>
-#include <set>
+#include <algorithm>
+#include <cstdlib>
 
-#include <winuser.h>
-
-#include "ContactCards.h"
-#include "DigitalCertificate.h"
-#include "LdapBatch.h"
-#include "MyCertStore.h"
-#include "OtherCertStore.h"
-#include "dialogs/AccountCertDialog.h"
-#include "dialogs/ContactCertDialog.h"
-#include "dialogs/DialogControls.h"
-#include "dialogs/FoxAccountCertDialog.h"
-#include "dialogs/FoxContactCertsDialog.h"
+#include "app/Profile.h"
 #include "dialogs/HelpWindow.h"
-#include "dialogs/InputPasswordDialog.h"
-#include "dialogs/LdapBatchDialog.h"
 #include "ui/Artwork.h"
 #include "ui/CommandIds.h"
-#include "ui/FileDialogFacade.h"
 #include "ui/MenuFactory.h"
 #include "widgets/ReportList.h"
 
@@ -35,18 +28,8 @@ namespace orvikdesk {
 
 namespace {
 
-struct FunctionText {
-    const char* name;
-    const char* remark;
-    int image;
-};
-constexpr FunctionText kFunctions[] = {
-    {"Outlook Express帐户管理", "配置安全邮件", 2}, {"Outlook Express通讯簿管理", "设置安全证书", 3},
-    {"FoxMail帐户管理", "配置安全邮件", 2},         {"FoxMail通讯簿管理", "设置安全证书", 3},
-    {"Thunderbird帐户管理", "配置安全邮件", 2},     {"Thunderbird通讯簿管理", "设置安全证书", 3},
-};
-
-enum Image { NoCertificate = 0, WithCertificate = 1 };
+// The view modes the user chose for the two levels, kept as the certificate pages keep theirs.
+constexpr const char* kViewSection = "View";
 
 QIcon image(int index) { return artwork::listImage(267, 270, index); }
 
@@ -58,10 +41,8 @@ void addRow(QStandardItemModel* model, const QIcon& icon, const QString& first, 
     model->appendRow({a, b});
 }
 
-QString text(const std::string& s) { return QString::fromStdString(s); }
-
 // A menu without the items of these ids, and without the separators that were left doubled.
-void removeItems(QMenu* menu, std::initializer_list<int> ids) {
+void removeItems(QMenu* menu, const std::vector<int>& ids) {
     for (int id : ids)
         if (QAction* a = menus::find(menu, id)) menu->removeAction(a);
     QAction* previous = nullptr;
@@ -75,33 +56,106 @@ void removeItems(QMenu* menu, std::initializer_list<int> ids) {
     if (previous && previous->isSeparator()) menu->removeAction(previous);
 }
 
-bool isContacts(int function) {
-    return function == CMailPage::OEContacts || function == CMailPage::FoxContacts || function == CMailPage::TbContacts;
+// The commands of a list kept by one mail client alone.
+const std::vector<int> kClientCommands = {cmd::ImportVCard, cmd::FoxmailFolder, cmd::ImportRegFile};
+
+std::string viewEntry(int listId) { return std::to_string(CMailPage::IDD) + "." + std::to_string(listId); }
+
+CReportList::Mode storedMode(int listId, CReportList::Mode fallback) {
+    const auto stored = profile::find(kViewSection, viewEntry(listId));
+    if (!stored) return fallback;
+    const int mode = std::atoi(stored->c_str());
+    return mode >= 0 && mode <= static_cast<int>(CReportList::Mode::Details) ? static_cast<CReportList::Mode>(mode)
+                                                                             : fallback;
 }
 
-std::string homeDir() {
-    const QByteArray home = qgetenv("HOME");
-    return home.toStdString();
+// Icons wide enough for the longest name, so that no name breaks in the middle of a word.
+void fitIcons(CReportList* list) {
+    if (list->mode() != CReportList::Mode::LargeIcons) return;
+    auto* icons = qobject_cast<QListView*>(list->currentView());
+    if (!icons) return;
+    int widest = 0;
+    for (int row = 0; row < list->model()->rowCount(); ++row)
+        widest = std::max(widest, icons->fontMetrics().horizontalAdvance(list->model()->item(row, 0)->text()));
+    icons->setGridSize(QSize(std::clamp(widest + 24, 120, 240), icons->gridSize().height()));
+}
+
+// Screen readers name a list by what it lists; both views of a report list carry the name.
+void nameList(CReportList* list, const QString& name) {
+    list->setAccessibleName(name);
+    for (QAbstractItemView* v : list->findChildren<QAbstractItemView*>()) v->setAccessibleName(name);
 }
 
 }  // namespace
 
-CMailPage::CMailPage(QWidget* parent) : CPage(IDD, parent) {
+CMailPage::CMailPage(QWidget* parent) : CPage(IDD, parent), views_(CMailClientView::all()) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(6, 4, 6, 4);
+    back_ = new QToolButton(this);
+    back_->setObjectName(QStringLiteral("back"));
+    back_->setText(QStringLiteral("返回(&B)"));
+    back_->setIcon(style()->standardIcon(QStyle::SP_ArrowBack));
+    back_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    back_->setAutoRaise(true);
+    back_->setAccessibleName(QStringLiteral("返回"));
+    back_->setToolTip(QStringLiteral("返回功能列表（Backspace 或 Alt+←）"));
+    caption_ = new QLabel(this);
+    caption_->setObjectName(QStringLiteral("caption"));
+    // The same height at both levels, with the button shown or not.
+    caption_->setMinimumHeight(back_->sizeHint().height());
+    QFont bigger = caption_->font();
+    bigger.setBold(true);
+    bigger.setPointSizeF(bigger.pointSizeF() * 1.15);
+    caption_->setFont(bigger);
+    header->addWidget(back_);
+    header->addWidget(caption_, 1);
+    layout->addLayout(header);
+
     levels_ = new QStackedWidget(this);
     functions_ = new CReportList(IDC_FUNCTIONS, levels_);
-    items_ = new CReportList(IDC_ITEMS, levels_);
+    second_ = new QStackedWidget(levels_);
+    items_ = new CReportList(IDC_ITEMS, second_);
+    empty_ = new QWidget(second_);
+    empty_->setObjectName(QStringLiteral("empty"));
+    // Where the list would be, in the list's colours.
+    empty_->setBackgroundRole(QPalette::Base);
+    empty_->setAutoFillBackground(true);
+    auto* emptyLayout = new QVBoxLayout(empty_);
+    emptyLayout->setContentsMargins(16, 16, 16, 16);
+    emptyText_ = new QLabel(empty_);
+    emptyText_->setObjectName(QStringLiteral("emptyText"));
+    emptyText_->setWordWrap(true);
+    // The commands it names can be copied into a terminal.
+    emptyText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    emptyAction_ = new QPushButton(empty_);
+    emptyAction_->setObjectName(QStringLiteral("emptyAction"));
+    auto* actionRow = new QHBoxLayout;
+    actionRow->addWidget(emptyAction_);
+    actionRow->addStretch(1);
+    emptyLayout->addWidget(emptyText_);
+    emptyLayout->addLayout(actionRow);
+    emptyLayout->addStretch(1);
+    second_->addWidget(items_);
+    second_->addWidget(empty_);
     levels_->addWidget(functions_);
-    levels_->addWidget(items_);
-    layout->addWidget(levels_);
+    levels_->addWidget(second_);
+    layout->addWidget(levels_, 1);
+    setTabOrder(back_, functions_);
 
     QStandardItemModel* model = functions_->model();
     model->setHorizontalHeaderLabels({QStringLiteral("名称"), QStringLiteral("备注")});
-    for (const FunctionText& f : kFunctions)
-        addRow(model, image(f.image), QString::fromUtf8(f.name), QString::fromUtf8(f.remark));
+    for (const auto& v : views_)
+        addRow(model, image(v->hasContacts() ? CMailClientView::Book : CMailClientView::Account), v->name(),
+               v->remark());
     functions_->details()->header()->resizeSection(0, 200);
-    functions_->setMode(CReportList::Mode::LargeIcons);
+    functions_->setMode(storedMode(IDC_FUNCTIONS, CReportList::Mode::LargeIcons));
+    items_->setMode(storedMode(IDC_ITEMS, CReportList::Mode::Details));
+    fitIcons(functions_);
+    nameList(functions_, QStringLiteral("邮件功能列表"));
 
     bar_ = makeMenus(true);
     context_ = makeMenus(false);
@@ -115,9 +169,27 @@ CMailPage::CMailPage(QWidget* parent) : CPage(IDD, parent) {
     }
     connect(functions_, &CReportList::rowActivated, this, &CMailPage::open);
     connect(items_, &CReportList::rowActivated, this, &CMailPage::configure);
+    connect(back_, &QToolButton::clicked, this, &CMailPage::back);
+    connect(emptyAction_, &QPushButton::clicked, this, [this] {
+        if (emptyCommand_) onCommand(emptyCommand_);
+    });
+    empty_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(empty_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { showContextMenu(-1, empty_->mapToGlobal(at)); });
+    for (QKeySequence keys : {QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::ALT | Qt::Key_Left)}) {
+        auto* shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, this, &CMailPage::back);
+    }
+    showLevel();
 }
 
 CMailPage::~CMailPage() = default;
+
+CMailClientView* CMailPage::view(int function) const {
+    return function >= 0 && function < static_cast<int>(views_.size()) ? views_[static_cast<size_t>(function)].get()
+                                                                       : nullptr;
+}
 
 // The bar's menus and the context menus are separate objects: the frame handles what is chosen
 // in the one, the page what is chosen in the other.
@@ -127,10 +199,19 @@ CMailPage::Menus CMailPage::makeMenus(bool forBar) {
     m.firstNoRow = menus::popup(239, 0, this);
     m.row = menus::popup(240, 0, this);
     for (int f = 0; f < FunctionCount; ++f) {
-        m.noRow[f] = menus::popup(241, 0, this);
-        if (!isContacts(f)) removeItems(m.noRow[f], {cmd::BatchConfigure});
-        if (f != OEContacts) removeItems(m.noRow[f], {cmd::ImportVCard});
-        if (f != FoxAccounts && f != FoxContacts) removeItems(m.noRow[f], {cmd::FoxmailFolder});
+        QMenu* menu = m.noRow[f] = menus::popup(241, 0, this);
+        // The accounts from Windows' registry: beside the other imports of a client's data.
+        auto* reg = new QAction(QStringLiteral("从.reg文件导入帐户..."), menu);
+        reg->setData(cmd::ImportRegFile);
+        reg->setObjectName(QString::number(cmd::ImportRegFile));
+        menu->insertAction(menus::find(menu, cmd::FoxmailFolder), reg);
+        const CMailClientView* v = view(f);
+        std::vector<int> unused;
+        if (!v->hasContacts()) unused.push_back(cmd::BatchConfigure);
+        const std::vector<int> own = v->commands();
+        for (int id : kClientCommands)
+            if (std::find(own.begin(), own.end(), id) == own.end()) unused.push_back(id);
+        removeItems(menu, unused);
     }
     if (forBar) {
         std::vector<QMenu*> all{m.firstRow, m.firstNoRow, m.row};
@@ -164,385 +245,96 @@ void CMailPage::showContextMenu(int row, const QPoint& globalPos) {
         if (int id = menus::commandOf(chosen)) onCommand(id);
 }
 
+// The caption names the list shown; the way back is offered where there is one.
+void CMailPage::showLevel() {
+    const bool first = atFirstLevel();
+    back_->setVisible(!first);
+    caption_->setText(first ? QStringLiteral("邮件功能") : view(opened_)->name());
+}
+
 void CMailPage::open(int function) {
-    if (function < 0 || function >= FunctionCount) return;
+    if (!view(function)) return;
     opened_ = function;
-    levels_->setCurrentWidget(items_);
+    levels_->setCurrentWidget(second_);
+    nameList(items_, view(function)->name());
+    showLevel();
     fill();
+    if (isVisible()) {
+        if (second_->currentWidget() == items_)
+            items_->currentView()->setFocus();
+        else
+            (emptyAction_->isVisible() ? static_cast<QWidget*>(emptyAction_) : back_)->setFocus();
+    }
     emit menusChanged();
 }
 
 void CMailPage::back() {
+    if (atFirstLevel()) return;
     levels_->setCurrentWidget(functions_);
+    showLevel();
+    // Where the user came from stays selected, so Enter opens it again.
+    functions_->selectRow(opened_);
+    if (isVisible()) functions_->currentView()->setFocus();
     emit menusChanged();
 }
 
 void CMailPage::fill() {
+    CMailClientView* v = view(opened_);
     QStandardItemModel* model = items_->model();
     model->clear();
-    const bool contacts = isContacts(opened_);
-    model->setHorizontalHeaderLabels(
-        {contacts ? QStringLiteral("联系人姓名") : QStringLiteral("邮件帐户"), QStringLiteral("电子邮件地址")});
+    model->setHorizontalHeaderLabels(v->columns());
     items_->details()->header()->resizeSection(0, 120);
     items_->details()->header()->resizeSection(1, 200);
-    // Without the mail client's data the lists are empty; that is no error to the user.
-    switch (opened_) {
-    case OEAccounts:
-        accounts_.getEmailAcc();
-        for (int i = 0; i < accounts_.GetCount(); ++i) {
-            CEmailAccount* a = accounts_.getAccount(i);
-            addRow(model, image(2), text(a->getAccountName()->getText()), text(a->getEmailAddress()->getText()));
-        }
-        break;
-    case OEContacts: {
-        if (book_.GetContacts() != 0) book_.ClearContactVector();
-        COtherCertStore store;
-        store.OpenCertStore();
-        for (CContact* c : book_.getContacts()) {
-            const bool has = c->getDefaultCert(&store) != nullptr;
-            addRow(model, image(has ? WithCertificate : NoCertificate), text(c->getDisplayName()), text(c->getEmail()));
-        }
-        break;
-    }
-    case FoxAccounts:
-        foxmail_.LoadAccounts();
-        for (const auto& a : foxmail_.accounts())
-            addRow(model, image(2), text(a->getAccountName()->getText()), text(a->getEmailAddress()->getText()));
-        break;
-    case FoxContacts:
-        foxmail_.LoadAddressBooks();
-        for (const auto& c : foxmail_.contacts())
-            addRow(model, image(c->certMarker ? WithCertificate : NoCertificate), text(c->name), text(c->email));
-        break;
-    case TbAccounts:
-        identities_.clear();
-        if (CThunderbird::ChooseProfile(homeDir(), {}, profile_))
-            CThunderbird::LoadIdentities(profile_.dir, identities_);
-        for (const auto& id : identities_)
-            addRow(model, image(2), text(id.fullName.empty() ? id.email : id.fullName), text(id.email));
-        break;
-    case TbContacts: {
-        tbContacts_.clear();
-        std::set<std::string> withCerts;
-        if (CThunderbird::ChooseProfile(homeDir(), {}, profile_)) {
-            CThunderbird::LoadContacts(profile_.dir, tbContacts_);
-            withCerts = CThunderbird::CertAddresses(profile_.dir);
-        }
-        for (const auto& c : tbContacts_) {
-            const bool has = withCerts.count(QString::fromStdString(c.email).toLower().toStdString()) > 0;
-            addRow(model, image(has ? WithCertificate : NoCertificate), text(c.name), text(c.email));
-        }
-        break;
-    }
-    default: break;
+    for (const CMailClientView::Row& row : v->load()) addRow(model, image(row.image), row.name, row.email);
+    fitIcons(items_);
+    if (model->rowCount() > 0) {
+        second_->setCurrentWidget(items_);
+    } else {
+        const CMailClientView::EmptyHint hint = v->emptyHint();
+        emptyText_->setText(hint.text);
+        emptyCommand_ = hint.command;
+        emptyAction_->setText(hint.action);
+        emptyAction_->setVisible(hint.command != 0);
+        second_->setCurrentWidget(empty_);
     }
     emit menusChanged();
 }
 
 void CMailPage::configure(int row) {
     if (atFirstLevel() || row < 0) return;
-    switch (opened_) {
-    case OEAccounts:
-        if (CEmailAccount* a = accounts_.getAccount(row)) applyAccount(*a);
-        break;
-    case OEContacts:
-        if (CContact* c = book_.getContact(row)) applyContact(*c, row);
-        break;
-    case FoxAccounts:
-        if (row < static_cast<int>(foxmail_.accounts().size()))
-            applyFoxAccount(*foxmail_.accounts()[static_cast<size_t>(row)]);
-        break;
-    case FoxContacts:
-        if (row < static_cast<int>(foxmail_.contacts().size()))
-            applyFoxContact(*foxmail_.contacts()[static_cast<size_t>(row)], row);
-        break;
-    case TbAccounts:
-        if (row < static_cast<int>(identities_.size())) applyTbIdentity(identities_[static_cast<size_t>(row)]);
-        break;
-    case TbContacts:
-        if (row < static_cast<int>(tbContacts_.size())) applyTbContact(tbContacts_[static_cast<size_t>(row)], row);
-        break;
-    default: break;
+    if (view(opened_)->configure(row, this)) {
+        fill();
+        items_->selectRow(row);
     }
-}
-
-// The settings are the user's protection: a save that did not happen is said.
-void CMailPage::saved(bool ok) {
-    if (!ok) controls::message(this, "保存证书设置失败！", MB_OK | MB_ICONSTOP);
-}
-
-void CMailPage::applyAccount(CEmailAccount& account) {
-    CDlgAccountCert dialog(account, this);
-    if (dialog.exec() != QDialog::Accepted) return;
-    CDigitalCertificate* sign = dialog.signCert();
-    CDigitalCertificate* crypt = dialog.cryptCert();
-    if (sign) account.setSignCert(sign);
-    // The dialog starts from the account's own encryption certificate, so that one is kept;
-    // only an account without one gets the signing certificate when it may encrypt.
-    if (crypt)
-        account.setCrytpCert(crypt);
-    else if (sign && sign->isCryptUse())
-        account.setCrytpCert(sign);
-    saved(accounts_.SaveEmailAcc(&account) == 0);
-}
-
-void CMailPage::applyContact(CContact& contact, int row) {
-    COtherCertStore store;
-    store.OpenCertStore();
-    CDlgContactCert dialog(contact.getDefaultCert(&store), text(contact.getEmail()), this);
-    if (dialog.exec() != QDialog::Accepted) return;
-    contact.SetDefaultCert(dialog.result());
-    saved(book_.SaveContact(&contact) == 0);
-    fill();
-    items_->selectRow(row);
-}
-
-void CMailPage::applyFoxAccount(CEmailAccount& account) {
-    CDlgFoxAccountCert dialog(account, this);
-    if (dialog.exec() != QDialog::Accepted || !dialog.signCert()) return;
-    account.setSignCert(dialog.signCert());
-    saved(foxmail_.SaveAccountSignCert(&account) == 0);
-}
-
-void CMailPage::applyFoxContact(CFoxContact& contact, int row) {
-    CDlgFoxContactCerts dialog(contact, this);
-    if (dialog.exec() != QDialog::Accepted) return;
-    CFoxContact before = contact;
-    contact.setCerts(dialog.certificates());
-    const bool ok = foxmail_.SaveContact(&contact) == 0;
-    if (!ok) contact = before;
-    saved(ok);
-    fill();
-    items_->selectRow(row);
-}
-
-std::string CMailPage::askPrimaryPassword() {
-    CInputPasswordDialog dialog(this);
-    dialog.setWindowTitle(QStringLiteral("输入Thunderbird主密码"));
-    if (dialog.exec() != QDialog::Accepted) return {};
-    return dialog.password().toStdString();
-}
-
-bool CMailPage::confirmTrust(const std::string& authority) {
-    const QString question =
-        QStringLiteral(
-            "Thunderbird需要信任颁发该证书的机构“%1”才能验证联系人的证书。\n是否信任该机构颁发的电子邮件证书？")
-            .arg(text(authority));
-    return controls::message(this, question.toStdString().c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
-}
-
-bool CMailPage::thunderbirdDone(int result) {
-    switch (result) {
-    case CThunderbird::Ok: return true;
-    case CThunderbird::Cancelled: break;  // the user said no to the password question
-    case CThunderbird::Locked:
-        controls::message(this, "Thunderbird正在运行，请先退出Thunderbird，然后再设置证书。", MB_OK | MB_ICONWARNING);
-        break;
-    case CThunderbird::OldDatabase:
-        controls::message(this, "请先启动一次Thunderbird，使其转换证书数据库，然后再试。", MB_OK | MB_ICONWARNING);
-        break;
-    case CThunderbird::WrongPassword:
-        controls::message(this, "Thunderbird主密码不正确，证书未设置。", MB_OK | MB_ICONSTOP);
-        break;
-    case CThunderbird::NotExportable:
-        controls::message(this, "该证书的私钥不能导出，无法用于Thunderbird。", MB_OK | MB_ICONSTOP);
-        break;
-    default: saved(false); break;
-    }
-    return false;
-}
-
-void CMailPage::applyTbIdentity(const CThunderbird::Identity& identity) {
-    // The identity's certificates as the account dialog knows them: personal certificates by dbKey.
-    CEmailAccount account;
-    account.getEmailAddress()->setBytes(identity.email.data(), static_cast<int>(identity.email.size()));
-    CMyCertStore mine;
-    mine.OpenCertStore();
-    for (int i = 0; i < mine.GetCertCount(); ++i) {
-        CDigitalCertificate* c = mine.getCert(i);
-        const std::string key = CThunderbird::DbKey(*c);
-        if (!identity.signDbKey.empty() && key == identity.signDbKey) account.setSignCert(c);
-        if (!identity.cryptDbKey.empty() && key == identity.cryptDbKey) account.setCrytpCert(c);
-    }
-    CDlgAccountCert dialog(account, this);
-    if (dialog.exec() != QDialog::Accepted) return;
-    CDigitalCertificate* sign = dialog.signCert();
-    CDigitalCertificate* crypt = dialog.cryptCert();
-    if (!crypt && sign && sign->isCryptUse()) crypt = sign;
-    const int rc = CThunderbird::SetIdentityCerts(profile_.dir, identity.key, sign, crypt,
-                                                  [this] { return askPrimaryPassword(); });
-    thunderbirdDone(rc);
-    fill();
-}
-
-void CMailPage::applyTbContact(const CThunderbird::Contact& contact, int row) {
-    auto current = CThunderbird::CertsFor(profile_.dir, contact.email);
-    CDlgContactCert dialog(current.empty() ? nullptr : current.front().get(), text(contact.email), this);
-    dialog.hideRemove();
-    if (dialog.exec() != QDialog::Accepted || !dialog.result()) return;
-    const int rc = CThunderbird::ImportContactCert(
-        profile_.dir, *dialog.result(), [this] { return askPrimaryPassword(); },
-        [this](const std::string& ca) { return confirmTrust(ca); });
-    thunderbirdDone(rc);
-    fill();
-    items_->selectRow(row);
-}
-
-void CMailPage::batchThunderbird() {
-    // Read on the side: the rows shown keep pointing at the lists they were made from.
-    std::vector<CLdapBatch::Candidate> candidates;
-    CThunderbird::Profile profile;
-    std::vector<CThunderbird::Contact> contacts;
-    if (CThunderbird::ChooseProfile(homeDir(), {}, profile)) {
-        CThunderbird::LoadContacts(profile.dir, contacts);
-        const std::set<std::string> withCerts = CThunderbird::CertAddresses(profile.dir);
-        for (const auto& c : contacts) {
-            if (withCerts.count(QString::fromStdString(c.email).toLower().toStdString())) continue;
-            CLdapBatch::Candidate candidate;
-            candidate.name = c.name;
-            candidate.email = c.email;
-            candidates.push_back(std::move(candidate));
-        }
-    }
-    if (candidates.empty()) {
-        controls::message(this, "可需要批量配置的联系人个数为零！", MB_OK | MB_ICONINFORMATION);
-        return;
-    }
-    CDlgLdapBatchCon dialog(candidates, CDlgLdapBatchCon::OutlookExpress, this);
-    if (dialog.exec() != QDialog::Accepted) return;
-    // One question per authority for the whole batch, and one password.
-    std::map<std::string, bool> trusted;
-    std::string password;
-    bool asked = false;
-    int count = 0;
-    int rc = CThunderbird::Ok;
-    for (const CLdapBatch::Candidate& c : candidates) {
-        if (!c.chosen) continue;
-        rc = CThunderbird::ImportContactCert(
-            profile.dir, *c.chosen,
-            [&] {
-                if (!asked) password = askPrimaryPassword();
-                asked = true;
-                return password;
-            },
-            [&](const std::string& ca) {
-                if (!trusted.count(ca)) trusted[ca] = confirmTrust(ca);
-                return trusted[ca];
-            });
-        if (!thunderbirdDone(rc)) break;
-        ++count;
-    }
-    std::fill(password.begin(), password.end(), '\0');
-    if (!atFirstLevel() && opened_ == TbContacts) fill();
-    if (rc == CThunderbird::Cancelled && count == 0) return;
-    controls::message(this, QStringLiteral("你共为%1个联系人配置了加密证书").arg(count).toStdString().c_str(),
-                      MB_OK | MB_ICONINFORMATION);
 }
 
 void CMailPage::batch(int function) {
-    if (function == TbContacts) {
-        batchThunderbird();
-        return;
-    }
-    std::vector<CLdapBatch::Candidate> candidates;
-    CLdapBatch::Kind kind;
-    if (function == OEContacts) {
-        kind = CLdapBatch::OutlookExpress;
-        COtherCertStore store;
-        store.OpenCertStore();
-        candidates = CLdapBatch::OutlookCandidates(book_, store);
-    } else if (function == FoxContacts) {
-        kind = CLdapBatch::Foxmail;
-        foxmail_.LoadAddressBooks();
-        candidates = CLdapBatch::FoxmailCandidates(foxmail_);
-    } else {
-        return;
-    }
-    // The lists were read again: the rows shown must follow them.
-    auto refresh = [this, function] {
+    CMailClientView* v = view(function);
+    if (!v || !v->hasContacts()) return;
+    v->batch(this, [this, function] {
         if (!atFirstLevel() && opened_ == function) fill();
-    };
-    if (candidates.empty()) {
-        refresh();
-        controls::message(this, "可需要批量配置的联系人个数为零！", MB_OK | MB_ICONINFORMATION);
-        return;
-    }
-    CDlgLdapBatchCon dialog(candidates, static_cast<CDlgLdapBatchCon::Mode>(kind), this);
-    if (dialog.exec() != QDialog::Accepted) {
-        refresh();
-        return;
-    }
-    bool failed = false;
-    const int count = CLdapBatch::Apply(kind, candidates, &book_, &foxmail_, [&failed](size_t, CLdapBatch::Outcome o) {
-        if (o == CLdapBatch::Failed) failed = true;
     });
-    refresh();
-    if (failed) {
-        controls::message(this, "设置默认证书失败！", MB_OK | MB_ICONSTOP);
-        return;
-    }
-    controls::message(this, QStringLiteral("你共为%1个联系人配置了加密证书").arg(count).toStdString().c_str(),
-                      MB_OK | MB_ICONINFORMATION);
-}
-
-void CMailPage::importVCard() {
-    const QString path =
-        FileDialogFacade::open(this, QStringLiteral("vcf"), QStringLiteral("vCard 文件 (*.vcf)|*.vcf||"));
-    if (path.isEmpty()) return;
-    COtherCertStore store;
-    store.OpenCertStore();
-    CContactCards::Result result;
-    const int rc = CContactCards::Import(path.toStdString(), book_, store, result);
-    if (!atFirstLevel() && opened_ == OEContacts) fill();
-    switch (rc) {
-    case 0: {
-        QString done = QStringLiteral("成功导入%1个联系人，%2个证书。").arg(result.imported).arg(result.certificates);
-        if (result.duplicates) done += QStringLiteral("\n另有%1个联系人已在通讯簿中。").arg(result.duplicates);
-        if (!result.damaged.empty()) {
-            done += QStringLiteral("\n以下%1张名片已损坏，未导入：").arg(result.damaged.size());
-            for (const CVCard::Problem& d : result.damaged)
-                done += d.card == 0 ? QStringLiteral("\n%1").arg(QString::fromStdString(d.error))
-                                    : QStringLiteral("\n第%1张（%2）：%3")
-                                          .arg(d.card)
-                                          .arg(QString::fromStdString(d.name))
-                                          .arg(QString::fromStdString(d.error));
-        }
-        controls::message(this, done.toStdString().c_str(), MB_OK | MB_ICONINFORMATION);
-        return;
-    }
-    case 3: controls::message(this, "无法读取该vCard文件！", MB_OK | MB_ICONSTOP); return;
-    case 8: controls::message(this, "该vCard文件已损坏，没有导入任何联系人！", MB_OK | MB_ICONSTOP); return;
-    case 4: controls::message(this, "无法保存联系人的证书！", MB_OK | MB_ICONSTOP); return;
-    default: controls::message(this, "无法写入通讯簿，没有导入任何联系人！", MB_OK | MB_ICONSTOP); return;
-    }
-}
-
-void CMailPage::chooseFoxmailFolder() {
-    const QString dir = FileDialogFacade::folder(this, QStringLiteral("选择Foxmail的安装目录"));
-    if (dir.isEmpty()) return;
-    const std::string list = CFoxmail::ResolvePath(dir.toStdString(), "accounts.cfg");
-    if (!QFileInfo(QString::fromStdString(list)).isFile()) {
-        controls::message(this, "所选目录中没有Foxmail的帐户文件（accounts.cfg）！", MB_OK | MB_ICONWARNING);
-        return;
-    }
-    if (CFoxmail::SetFoxmailDir(dir.toStdString()) != 0) {
-        controls::message(this, "无法保存Foxmail目录！", MB_OK | MB_ICONSTOP);
-        return;
-    }
-    if (!atFirstLevel()) fill();
 }
 
 bool CMailPage::setMode(int command) {
+    CReportList::Mode mode;
     switch (command) {
     case cmd::LargeIcons:
-    case cmd::MailLargeIcons: shownList()->setMode(CReportList::Mode::LargeIcons); return true;
+    case cmd::MailLargeIcons: mode = CReportList::Mode::LargeIcons; break;
     case cmd::SmallIcons:
-    case cmd::MailSmallIcons: shownList()->setMode(CReportList::Mode::SmallIcons); return true;
-    case cmd::List: shownList()->setMode(CReportList::Mode::List); return true;
+    case cmd::MailSmallIcons: mode = CReportList::Mode::SmallIcons; break;
+    case cmd::List: mode = CReportList::Mode::List; break;
     case cmd::Details:
-    case cmd::MailDetails: shownList()->setMode(CReportList::Mode::Details); return true;
+    case cmd::MailDetails: mode = CReportList::Mode::Details; break;
     default: return false;
     }
+    CReportList* list = shownList();
+    if (list->mode() != mode)
+        profile::write(kViewSection, viewEntry(atFirstLevel() ? IDC_FUNCTIONS : IDC_ITEMS),
+                       std::to_string(static_cast<int>(mode)));
+    list->setMode(mode);
+    fitIcons(list);
+    return true;
 }
 
 bool CMailPage::onCommand(int id) {
@@ -561,11 +353,15 @@ bool CMailPage::onCommand(int id) {
         // The opened book, or at the first level the selected one.
         batch(atFirstLevel() ? functions_->currentRow() : opened_);
         return true;
-    case cmd::ImportVCard: importVCard(); return true;
-    case cmd::FoxmailFolder: chooseFoxmailFolder(); return true;
     case cmd::PageHelp: CHelpWindow::open(); return true;
-    default: return false;
+    default: break;
     }
+    if (atFirstLevel()) return false;
+    CMailClientView* v = view(opened_);
+    const std::vector<int> own = v->commands();
+    if (std::find(own.begin(), own.end(), id) == own.end()) return false;
+    if (v->onCommand(id, this)) fill();
+    return true;
 }
 
 }  // namespace orvikdesk

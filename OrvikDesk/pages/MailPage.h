@@ -1,17 +1,19 @@
-// "安全邮件配置": the mail page. Its first level lists the four functions for Outlook Express and
-// Foxmail; an opened function lists its accounts or contacts, whose certificates the user sets in
-// the account and contact dialogs, or fetches for a whole address book from the directories.
+// "安全邮件配置": the mail page. Its first level lists the functions, an account list and a contact
+// list for each mail client; an opened function lists its accounts or contacts, whose certificates
+// the user sets in the account and contact dialogs, or fetches for a whole address book from the
+// directories. Each list is a mail client's view; the page only shows it.
 #pragma once
 
 #include <memory>
+#include <vector>
 
-#include "Foxmail.h"
-#include "OEAddrBook.h"
-#include "OEEmailAcc.h"
-#include "Thunderbird.h"
+#include "pages/MailClientView.h"
 #include "pages/Page.h"
 
+class QLabel;
+class QPushButton;
 class QStackedWidget;
+class QToolButton;
 
 namespace orvikdesk {
 
@@ -36,9 +38,17 @@ public:
     bool atFirstLevel() const;
     // The function whose list is shown; -1 at the first level.
     int opened() const { return atFirstLevel() ? -1 : opened_; }
+    CMailClientView* view(int function) const;
     CReportList* functions() const { return functions_; }
     CReportList* items() const { return items_; }
     CReportList* shownList() const;
+    // The name of the list shown, above it, and the way back to the functions.
+    QLabel* caption() const { return caption_; }
+    QToolButton* backButton() const { return back_; }
+    // What an empty list of accounts or contacts needs, shown instead of it.
+    QWidget* emptyPanel() const { return empty_; }
+    QLabel* emptyText() const { return emptyText_; }
+    QPushButton* emptyAction() const { return emptyAction_; }
 
     // The second level of a function, filled.
     void open(int function);
@@ -49,8 +59,6 @@ public:
     void configure(int row);
     // Directory certificates for every contact of the function's book that lacks a usable one.
     void batch(int function);
-    void importVCard();
-    void chooseFoxmailFolder();
 
     // The context menu of the shown list, on a row or outside the rows.
     QMenu* contextMenu(bool onRow) const;
@@ -65,32 +73,22 @@ private:
     };
     Menus makeMenus(bool forBar);
     void showContextMenu(int row, const QPoint& globalPos);
-    void applyAccount(CEmailAccount& account);
-    // The contact rows are read again after a save; `row` is selected again.
-    void applyContact(CContact& contact, int row);
-    void applyFoxAccount(CEmailAccount& account);
-    void applyFoxContact(CFoxContact& contact, int row);
-    void applyTbIdentity(const CThunderbird::Identity& identity);
-    void applyTbContact(const CThunderbird::Contact& contact, int row);
-    void batchThunderbird();
-    // What a Thunderbird action ended with, told to the user; true for success.
-    bool thunderbirdDone(int result);
-    std::string askPrimaryPassword();
-    bool confirmTrust(const std::string& authority);
-    void saved(bool ok);
     bool setMode(int command);
+    void showLevel();
 
-    COEAddrBook book_;
-    COEEmailAcc accounts_;
-    CFoxmail foxmail_;
-    CThunderbird::Profile profile_;  // the default profile; an empty folder without one
-    std::vector<CThunderbird::Identity> identities_;
-    std::vector<CThunderbird::Contact> tbContacts_;
+    std::vector<std::unique_ptr<CMailClientView>> views_;
     int opened_ = 0;
+    int emptyCommand_ = 0;
 
+    QToolButton* back_;
+    QLabel* caption_;
     QStackedWidget* levels_;
     CReportList* functions_;
+    QStackedWidget* second_;
     CReportList* items_;
+    QWidget* empty_;
+    QLabel* emptyText_;
+    QPushButton* emptyAction_;
     Menus bar_{};
     Menus context_{};
     QMenu* view_ = nullptr;

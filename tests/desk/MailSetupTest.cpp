@@ -238,8 +238,8 @@ TEST_F(MailSetup, PageLevelsMenusAndViews) {
     EXPECT_EQ(column(page.items()->model(), 0), QStringList({"工作邮箱"}));
     EXPECT_EQ(page.items()->model()->horizontalHeaderItem(0)->text(), QStringLiteral("邮件帐户"));
     EXPECT_EQ(page.items()->details()->objectName(), QString::number(CMailPage::IDC_ITEMS));
-    // Outside the rows of an account list: no batch configuration.
-    EXPECT_EQ(menuIds(page.contextMenu(false)), QStringList({"查看", "32822", "32823", "-", "57670"}));
+    // Outside the rows of an account list: no batch configuration, but the accounts' import.
+    EXPECT_EQ(menuIds(page.contextMenu(false)), QStringList({"33004", "-", "查看", "32822", "32823", "-", "57670"}));
     EXPECT_EQ(menuIds(page.contextMenu(true)), QStringList({"32821", "-", "32822", "32823", "-", "57670"}));
     // The bar's menu ends with "配置加密证书"; its batch item does nothing on an account list.
     QMenu* bar = page.operateMenu();
