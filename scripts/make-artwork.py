@@ -432,23 +432,70 @@ def draw_app_icon(size, detail=True):
     return draw
 
 
+def wordmark(x, base, k=1.0, w=2.6):
+    """The product's name in geometric letters: x-height 11, ascenders 17, at scale k.
+    Returns the shape and its advance width."""
+    xh, asc = 11 * k, 17 * k
+    top = base - xh
+    letters = []
+    # O: a round capital, as tall as the ascenders.
+    ox = x + 8 * k
+    letters.append(outline(ellipse(ox, base - asc / 2, 7 * k - w / 2, asc / 2 - w / 2), w))
+    x += 15 * k + 2.6 * k
+    # r: a stem with a shoulder that ends level with the x-height.
+    sx = x + w / 2
+    letters.append(segment(sx, top + w / 2, sx, base - w / 2, w))
+    letters.append(polyline([(sx, top + 4.2 * k)] + bezier((sx, top + 4.2 * k), (sx + 0.8 * k, top + 0.9 * k),
+                                                          (sx + 3.4 * k, top + w / 2), (sx + 6.4 * k, top + w / 2),
+                                                          10), w))
+    x += 7.2 * k + w / 2 + 1.6 * k
+    # v
+    letters.append(polyline([(x + w / 2, top + w / 2), (x + 5 * k, base - w / 2 - 0.2 * k),
+                             (x + 10 * k - w / 2, top + w / 2)], w))
+    x += 10 * k + 2.2 * k
+    # i: stem and a round tittle.
+    ix = x + w / 2
+    letters.append(segment(ix, top + w / 2, ix, base - w / 2, w))
+    letters.append(circle(ix, base - asc + w * 0.65, w * 0.72))
+    x += w + 2.6 * k
+    # k: an ascender stem with an arm and a leg meeting it.
+    kx = x + w / 2
+    letters.append(segment(kx, base - asc + w / 2, kx, base - w / 2, w))
+    letters.append(segment(kx + 0.4 * k, base - 3.9 * k, kx + 7.6 * k, top + w / 2, w))
+    letters.append(segment(kx + 3.0 * k, base - 6.0 * k, kx + 7.8 * k, base - w / 2, w))
+    x += w + 8.4 * k
+    return union(*letters), x
+
+
+def key_emblem(sx, sy, sw, sh):
+    """The shield with a key standing in it; returns (shield, key)."""
+    body = shield(sx, sy, sw, sh)
+    cx = sx + sw / 2
+    head = outline(circle(cx, sy + sh * 0.33, sw * 0.15), sw * 0.085)
+    shaft = rrect(cx - sw * 0.045, sy + sh * 0.33 + sw * 0.19, cx + sw * 0.045, sy + sh * 0.8, sw * 0.02)
+    teeth = union(rrect(cx, sy + sh * 0.62, cx + sw * 0.16, sy + sh * 0.67, sw * 0.015),
+                  rrect(cx, sy + sh * 0.72, cx + sw * 0.12, sy + sh * 0.77, sw * 0.015))
+    return body, union(head, shaft, teeth)
+
+
+LOGO_W, LOGO_H = 104, 32
+
+
 def draw_logo(c):
-    body = shield(2, 1.5, 26, 29)
-    c.fill(body, gradient(0, 1.5, 0, 30.5, [(0, BRIGHT), (0.55, BLUE), (1, DEEP)]))
-    c.fill(intersect(body, circle(4, -4, 22)), WHITE, 0.13)
-    # A key: ring head above a shaft with two teeth.
-    head = outline(circle(15, 10.5, 3.6), 2.0)
-    shaft = rrect(14, 13.4, 16, 25, 0.6)
-    teeth = union(rrect(16, 19.5, 19, 21, 0.4), rrect(16, 22.5, 18.4, 24, 0.4))
-    c.fill(union(head, shaft, teeth), WHITE)
-    # Abstract bars standing in for a word mark.
-    x = 35
-    for length in (20, 14, 27, 17):
-        c.fill(rrect(x, 7, x + length, 15, 2), gradient(0, 7, 0, 15, [(0, MID), (1, DEEP)]))
-        x += length + 3
-    c.fill(rrect(35, 19, 83, 22, 1.5), rgb("#7A9CCF"))
-    c.fill(rrect(86, 19, 106, 22, 1.5), rgb("#A9BEE0"))
-    c.fill(rrect(109, 19, 116, 22, 1.5), rgb("#A9BEE0"))
+    """The product badge: a plate of its own, so it reads on the blue footer and on light or
+    dark dialog backgrounds alike."""
+    plate = rrect(0.5, 0.5, LOGO_W - 0.5, LOGO_H - 0.5, 7)
+    c.fill(plate, gradient(0, 0, 0, LOGO_H, [(0, rgb("#2F6BB8")), (0.6, BLUE), (1, DEEP)]))
+    c.fill(intersect(plate, rrect(0, 0, LOGO_W, LOGO_H * 0.45, 7)), WHITE, 0.08)
+    c.fill(outline(grow(plate, -0.5), 1), WHITE, 0.22)
+    body, key = key_emblem(6.5, 4.5, 20, 23)
+    c.fill(body, gradient(0, 4.5, 0, 27.5, [(0, WHITE), (1, rgb("#CFDCF2"))]))
+    c.fill(key, BLUE)
+    _, end = wordmark(0, 0)
+    left = 31  # right of the emblem
+    mark, _ = wordmark(left + (LOGO_W - 5 - left - end) / 2, 24.5)
+    c.fill(place(mark, 0, 0.8), DEEP, 0.45, soft=1.5)
+    c.fill(mark, WHITE)
 
 
 def draw_page(c):
@@ -541,7 +588,7 @@ def main():
     render("bmp135", 16, 40, draw_bottom)
     render("bmp132", 36, 16, draw_left)
     render("bmp133", 6, 16, draw_right)
-    render("bmp142", 120, 32, draw_logo)
+    render("bmp142", LOGO_W, LOGO_H, draw_logo)
     render("bmp150", 16, 24, draw_title_band)
     for name, item in (("bmp136", 0), ("bmp137", 1), ("bmp138", 2),
                        ("bmp139", 3), ("bmp200", 4), ("bmp141", 5)):

@@ -1,9 +1,13 @@
 #include "frame/NavigatorBar.h"
 
+#include <QApplication>
 #include <QHelpEvent>
+#include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QToolTip>
+
+#include "ui/Artwork.h"
 
 namespace orvikdesk {
 
@@ -107,8 +111,12 @@ bool CNavigatorBar::event(QEvent* event) {
             event->ignore();
             return true;
         }
-        QPalette tip = QToolTip::palette();
-        tip.setColor(QPalette::ToolTipBase, QColor(0xE7, 0xEC, 0xF7));
+        // The tips' pale blue belongs to a light look; a dark one keeps its own tip colours.
+        QPalette tip = QApplication::palette();
+        if (!artwork::isDark(tip)) {
+            tip.setColor(QPalette::ToolTipBase, QColor(0xE7, 0xEC, 0xF7));
+            tip.setColor(QPalette::ToolTipText, QColor(0x00, 0x00, 0x00));
+        }
         QToolTip::setPalette(tip);
         const Item& item = items_[static_cast<size_t>(index)];
         QToolTip::showText(help->globalPos(), item.tip, this, item.hit);
@@ -132,12 +140,26 @@ void CNavigatorBar::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const int w = width(), h = height();
     const QSize l = logical(left_), t = logical(top_), b = logical(bottom_), r = logical(right_), g = logical(logo_);
-    painter.fillRect(rect(), QColor(0xF4, 0xF6, 0xFB));
-    tile(painter, background_, rect());
+    // The paper tile and the dark blue title suit a light look; a dark one paints the margins
+    // around the page in its own colours, so the page does not sit in a bright frame.
+    const bool dark = artwork::isDark(palette());
+    painter.fillRect(rect(), palette().window());
+    if (!dark) tile(painter, background_, rect());
     tile(painter, left_, QRect(0, 0, l.width(), h));
     tile(painter, top_, QRect(0, 0, w, t.height()));
     if (selected_ < count()) painter.drawPixmap(0, 0, items_[static_cast<size_t>(selected_)].picture);
-    tile(painter, bottom_, QRect(l.width(), h - b.height(), w - l.width(), b.height()));
+    const QRect footer(l.width(), h - b.height(), w - l.width(), b.height());
+    if (dark && !b.isEmpty()) {
+        // The pale footer would glare under a dark page: the same fall into the brand's blue,
+        // from the page's own colour.
+        QLinearGradient fall(footer.topLeft(), footer.bottomLeft());
+        fall.setColorAt(0, palette().color(QPalette::Window));
+        fall.setColorAt(1, QColor(0x1A, 0x43, 0x7C));
+        painter.fillRect(footer, fall);
+        painter.fillRect(QRect(footer.left(), footer.top(), footer.width(), 1), palette().color(QPalette::Light));
+    } else {
+        tile(painter, bottom_, footer);
+    }
     tile(painter, right_, QRect(w - r.width(), 0, r.width(), h));
     if (!logo_.isNull()) {
         int x = (w - g.width() - l.width()) / 2 < 1 ? 0 : (w + l.width() - g.width()) / 2;
@@ -145,7 +167,7 @@ void CNavigatorBar::paintEvent(QPaintEvent*) {
         painter.drawPixmap(x, y, logo_);
     }
     if (selected_ < count()) {
-        painter.setPen(QColor(0x00, 0x1F, 0x4D));
+        painter.setPen(dark ? palette().color(QPalette::WindowText) : QColor(0x00, 0x1F, 0x4D));
         QFont font = painter.font();
         font.setBold(true);
         painter.setFont(font);

@@ -1,6 +1,8 @@
 #include "ui/MenuFactory.h"
 
 #include <QAction>
+#include <QActionEvent>
+#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <vector>
@@ -152,6 +154,43 @@ const std::vector<Resource>& resources() {
     return all;
 }
 
+bool hasVisibleItem(const QMenu* menu) {
+    for (const QAction* a : menu->actions())
+        if (a->isVisible() && !a->isSeparator()) return true;
+    return false;
+}
+
+// Keeps a menu's entry in its parent (menu bar or menu) hidden while the menu has nothing to
+// offer, whatever its owner later adds, removes or hides.
+class EmptyMenuHider : public QObject {
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::ActionAdded:
+            if (QMenu* sub = static_cast<QActionEvent*>(event)->action()->menu()) hideWhenEmpty(sub);
+            [[fallthrough]];
+        case QEvent::ActionRemoved:
+        case QEvent::ActionChanged:
+            if (auto* menu = qobject_cast<QMenu*>(watched)) update(menu);
+            break;
+        default: break;
+        }
+        return false;
+    }
+
+    static void update(QMenu* menu) {
+        const bool show = hasVisibleItem(menu);
+        if (menu->menuAction()->isVisible() != show) menu->menuAction()->setVisible(show);
+    }
+};
+
+EmptyMenuHider* hider() {
+    static auto* h = new EmptyMenuHider(qApp);
+    return h;
+}
+
 void addItems(QMenu* menu, const std::vector<Item>& items) {
     for (const Item& item : items) {
         if (!item.text) {
@@ -182,13 +221,24 @@ QMenu* popup(int id, int index, QWidget* parent) {
     auto* menu = new QMenu(QString::fromUtf8(p.text), parent);
     menu->setObjectName(QString("menu%1").arg(id));
     addItems(menu, p.items);
+    hideWhenEmpty(menu);
     return menu;
 }
 
 void fillMenuBar(QMenuBar* bar, int id) {
     const Resource* r = resourceOf(id);
     if (!r) return;
+    // Popups that others put into the bar later (the pages') are watched as well.
+    bar->installEventFilter(hider());
     for (size_t i = 0; i < r->popups.size(); ++i) bar->addMenu(popup(id, static_cast<int>(i), bar));
+}
+
+void hideWhenEmpty(QMenu* menu) {
+    if (!menu) return;
+    for (QAction* a : menu->actions())
+        if (a->menu()) hideWhenEmpty(a->menu());
+    menu->installEventFilter(hider());  // installing twice keeps one
+    EmptyMenuHider::update(menu);
 }
 
 int commandOf(const QAction* action) { return action && !action->menu() ? action->data().toInt() : 0; }

@@ -11,8 +11,12 @@ namespace orvikdesk::menus {
 
 // The popup at position `index` of menu resource `id`, parented to `parent`; null for an unknown one.
 QMenu* popup(int id, int index, QWidget* parent);
-// Fills a menu bar with the popups of menu resource `id`.
+// Fills a menu bar with the popups of menu resource `id`. Every popup that is or later gets into
+// the bar is hidden while it has no visible item.
 void fillMenuBar(QMenuBar* bar, int id);
+// Hides the menu's entry in its parents, and its submenus', while it has no visible item; the
+// factory's popups are watched already.
+void hideWhenEmpty(QMenu* menu);
 
 // The command id of an action; 0 for a separator or a submenu.
 int commandOf(const QAction* action);

@@ -105,7 +105,7 @@ void onGuiThread(F&& f) {
 
 void MessageBoxFacade::install() {
     orvik::setMessageBoxHandler([](HWND, const char* text, const char* caption, UINT type) {
-        const QString t = QString::fromUtf8(text ? text : ""), c = QString::fromUtf8(caption ? caption : "错误");
+        const QString t = QString::fromUtf8(text ? text : ""), c = QString::fromUtf8(caption ? caption : "");
         int answer = IDOK;
         onGuiThread([&] { answer = show(QApplication::activeWindow(), t, c, type); });
         return answer;
@@ -153,7 +153,8 @@ void MessageBoxFacade::setNextPin(const QString& pin) {
 
 const std::deque<QString>& MessageBoxFacade::pinPrompts() { return state().pinPrompts; }
 
-int MessageBoxFacade::show(QWidget* owner, const QString& text, const QString& caption, unsigned type) {
+int MessageBoxFacade::show(QWidget* owner, const QString& text, const QString& given, unsigned type) {
+    const QString caption = given.isEmpty() ? MessageBoxFacade::caption() : given;
     State& s = state();
     {
         std::lock_guard guard(s.lock);

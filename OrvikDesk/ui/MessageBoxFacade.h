@@ -17,6 +17,10 @@ public:
         int answer = 0;
     };
 
+    // The captions of the program's boxes: its own, and the directory search's.
+    static QString caption() { return QStringLiteral("证书助手"); }
+    static QString lookupCaption() { return QStringLiteral("查找用户"); }
+
     // Routes MessageBoxA of the libraries here (with the active window as owner), and the
     // platform's questions for a token's PIN.
     static void install();
@@ -27,7 +31,8 @@ public:
     static void setNextPin(const QString& pin);
     static const std::deque<QString>& pinPrompts();  // headless PIN questions, oldest first
 
-    // Shows a box (MB_OK | MB_ICONINFORMATION style) and returns the IDOK-style answer.
+    // Shows a box (MB_OK | MB_ICONINFORMATION style) and returns the IDOK-style answer; an empty
+    // caption is the program's.
     static int show(QWidget* owner, const QString& text, const QString& caption, unsigned type);
 
     // Headless: nothing is shown; each box takes the next queued answer, or the default button.

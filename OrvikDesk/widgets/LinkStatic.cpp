@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "services/Shell.h"
+#include "ui/Artwork.h"
 #include "ui/MessageBoxFacade.h"
 
 namespace orvikdesk {
@@ -33,15 +34,32 @@ void CLinkStatic::SetUnderline(int mode) {
     restyle();
 }
 
+// The classic link colours on a light background; a dark one takes the palette's link roles,
+// since those blues and purples would not be legible there.
+QColor CLinkStatic::colour() const {
+    const QPalette& p = parentWidget() ? parentWidget()->palette() : QApplication::palette();
+    if (artwork::isDark(p))
+        return over_ ? artwork::alertColour(p) : p.color(visited_ ? QPalette::LinkVisited : QPalette::Link);
+    return over_ ? QColor(0xFF, 0x00, 0x00) : visited_ ? QColor(0x55, 0x1A, 0x8B) : QColor(0x00, 0x00, 0xEE);
+}
+
 void CLinkStatic::restyle() {
-    QColor colour = over_ ? QColor(0xFF, 0x00, 0x00) : visited_ ? QColor(0x55, 0x1A, 0x8B) : QColor(0x00, 0x00, 0xEE);
-    QPalette p = palette();
-    p.setColor(QPalette::WindowText, colour);
-    setPalette(p);
+    const QColor c = colour();
+    if (palette().color(QPalette::WindowText) != c) {  // setting it again would come back as a change
+        QPalette p = palette();
+        p.setColor(QPalette::WindowText, c);
+        setPalette(p);
+    }
     QFont f = font();
     f.setUnderline(underline_ == 1 || (underline_ == -1 && over_));
     setFont(f);
     update();
+}
+
+void CLinkStatic::changeEvent(QEvent* event) {
+    QLabel::changeEvent(event);
+    // A new scheme reaches the label as a palette change of its parent.
+    if (event->type() == QEvent::ParentChange || event->type() == QEvent::PaletteChange) restyle();
 }
 
 void CLinkStatic::enterEvent(QEnterEvent* event) {
@@ -70,8 +88,7 @@ bool CLinkStatic::open() {
     }
     restyle();
     QApplication::beep();
-    MessageBoxFacade::show(window(), errorMessage(code), QApplication::applicationDisplayName(),
-                           MB_OK | MB_ICONEXCLAMATION);
+    MessageBoxFacade::show(window(), errorMessage(code), MessageBoxFacade::caption(), MB_OK | MB_ICONEXCLAMATION);
     return false;
 }
 

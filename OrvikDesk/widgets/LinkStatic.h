@@ -1,4 +1,5 @@
-// A text that opens an address when clicked: blue, red while hovered, purple once opened.
+// A text that opens an address when clicked: blue, red while hovered, purple once opened (the
+// palette's link colours on a dark background).
 #pragma once
 
 #include <QLabel>
@@ -30,9 +31,11 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void restyle();
+    QColor colour() const;
 
     QString url_;
     bool visited_ = false;
