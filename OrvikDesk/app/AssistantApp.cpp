@@ -11,6 +11,7 @@
 #include <orvik/OpenSslProviders.h>
 #include <windows.h>
 
+#include "app/FirstFrame.h"
 #include "app/SingleInstance.h"
 #include "app/Workflows.h"
 #include "dialogs/CertificateViewer.h"
@@ -53,7 +54,7 @@ CAssistantApp::~CAssistantApp() = default;
 void CAssistantApp::prepare(QApplication& app) {
     artwork::init();
     QApplication::setApplicationName("OrvikDesk");
-    QApplication::setApplicationDisplayName(QStringLiteral("Orvik数字证书助手"));
+    // No display name: the window systems append it to every title, and a box's title is its caption.
     QApplication::setDesktopFileName("orvikdesk");
     QApplication::setWindowIcon(artwork::icon(153));
     // Only "退出" ends the window mode; hidden to the tray there is no window left open.
@@ -159,6 +160,7 @@ void CAssistantApp::exitProgram() {
 int CAssistantApp::main(int argc, char** argv) {
     QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    FirstFrameReport::installIfAsked();
     const std::vector<std::string> args(argv + 1, argv + argc);
     CAssistantApp assistant;
     // Claimed before the slow part of the start, so a second start meanwhile hands over to this one.

@@ -96,6 +96,7 @@ CConfigManageDlg::CConfigManageDlg(int initialPage, QWidget* parent) : QDialog(p
     }
     // Every tab's name in sight: the dialog grows to the tab bar rather than scroll it.
     tabs_->tabBar()->setUsesScrollButtons(false);
+    tabs_->tabBar()->setAccessibleName(QStringLiteral("配置管理"));
     layout->addWidget(tabs_, 1);
     QPushButton* ok = controls::addOkCancel(this, layout);
     connect(ok, &QPushButton::clicked, this, &CConfigManageDlg::onOk);

@@ -16,13 +16,13 @@ namespace orvikdesk {
 CDefaultCertPage::CDefaultCertPage(QWidget* parent) : QWidget(parent) {
     setObjectName(QString("IDD%1").arg(IDD));
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("设置默认的文件加密证书:"), this));
     auto* row = new QHBoxLayout;
     name_ = controls::edit(this, IDC_NAME);
+    layout->addWidget(controls::label(this, QStringLiteral("设置默认的文件加密证书(&E):"), name_));
     name_->setReadOnly(true);
     row->addWidget(name_, 1);
-    QPushButton* choose = controls::button(this, IDC_CHOOSE, QStringLiteral("选择..."));
-    view_ = controls::button(this, IDC_VIEW, QStringLiteral("查看"));
+    QPushButton* choose = controls::button(this, IDC_CHOOSE, QStringLiteral("选择(&S)..."));
+    view_ = controls::button(this, IDC_VIEW, QStringLiteral("查看(&V)"));
     row->addWidget(choose);
     row->addWidget(view_);
     layout->addLayout(row);

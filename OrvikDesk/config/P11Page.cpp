@@ -29,10 +29,11 @@ CP11Page::CP11Page(QWidget* parent) : QWidget(parent) {
     enable_ = new QCheckBox(QStringLiteral("在浏览器和邮件程序中使用我的证书"), this);
     enable_->setObjectName(QString::number(IDC_ENABLE));
     layout->addWidget(enable_);
-    layout->addWidget(new QLabel(QStringLiteral("各程序的注册情况:"), this));
     list_ = controls::reportList(this, IDC_TARGETS,
                                  {QStringLiteral("程序"), QStringLiteral("配置文件"), QStringLiteral("状态")},
                                  {170, 110, 150});
+    list_->setAccessibleName(QStringLiteral("各程序的注册情况"));
+    layout->addWidget(controls::label(this, QStringLiteral("各程序的注册情况(&R):"), list_));
     layout->addWidget(list_, 1);
     keyStorage_ = new QLabel(keyStorageText(orvik::keyStorage()), this);
     keyStorage_->setObjectName(QString::number(IDC_KEY_STORAGE));

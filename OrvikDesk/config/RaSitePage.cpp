@@ -21,15 +21,16 @@ std::string shownName(const QString& name, const QString& url) { return (name.is
 CRaSitePage::CRaSitePage(QWidget* parent) : QWidget(parent) {
     setObjectName(QString("IDD%1").arg(IDD));
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("缺省的证书注册服务中心站点"), this));
     list_ = new QComboBox(this);
     list_->setObjectName(QString::number(IDC_SITES));
+    list_->setAccessibleName(QStringLiteral("缺省的证书注册服务中心站点"));
+    layout->addWidget(controls::label(this, QStringLiteral("缺省的证书注册服务中心站点(&S)"), list_));
     list_->setMinimumWidth(260);
     layout->addWidget(list_);
     auto* row = new QHBoxLayout;
     row->addStretch(1);
-    QPushButton* add = controls::button(this, IDC_ADD, QStringLiteral("添加..."));
-    modify_ = controls::button(this, IDC_MODIFY, QStringLiteral("修改..."));
+    QPushButton* add = controls::button(this, IDC_ADD, QStringLiteral("添加(&A)..."));
+    modify_ = controls::button(this, IDC_MODIFY, QStringLiteral("修改(&M)..."));
     row->addWidget(add);
     row->addWidget(modify_);
     layout->addLayout(row);

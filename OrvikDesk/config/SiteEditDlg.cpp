@@ -21,9 +21,9 @@ CSiteEditDlg::CSiteEditDlg(const QString& title, const QString& url, const QStri
     url_->setMinimumWidth(300);
     name_ = controls::edit(this, IDC_NAME);
     name_->setText(name);
-    grid->addWidget(new QLabel(QStringLiteral("Velmar注册网站"), this), 0, 0);
+    grid->addWidget(controls::label(this, QStringLiteral("Velmar注册网站(&U)"), url_), 0, 0);
     grid->addWidget(url_, 0, 1);
-    grid->addWidget(new QLabel(QStringLiteral("名  称"), this), 1, 0);
+    grid->addWidget(controls::label(this, QStringLiteral("名  称(&N)"), name_), 1, 0);
     grid->addWidget(name_, 1, 1);
     layout->addLayout(grid);
     // Any text will do, an empty URL included.

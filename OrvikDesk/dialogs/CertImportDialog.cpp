@@ -16,9 +16,11 @@ CCertImportDialog::CCertImportDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QString("IDD%1").arg(IDD));
     setWindowTitle(QStringLiteral("导入证书"));
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("请选择要导入的证书:"), this));
+    auto* prompt = new QLabel(QStringLiteral("请选择要导入的证书(&F):"), this);
+    layout->addWidget(prompt);
     auto [path, browse] = controls::fileRow(this, layout, IDC_PATH, IDC_BROWSE);
     path_ = path;
+    prompt->setBuddy(path_);
     QPushButton* ok = controls::addOkCancel(this, layout);
     connect(ok, &QPushButton::clicked, this, &CCertImportDialog::onOk);
     connect(browse, &QPushButton::clicked, this, &CCertImportDialog::browse);

@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -19,8 +20,10 @@ CCertPickerDialog::CCertPickerDialog(CCertStore& store, const Layout& shape, QWi
     setObjectName(QString("IDD%1").arg(shape.idd));
     setWindowTitle(shape.title);
     auto* layout = new QVBoxLayout(this);
-    if (!shape.prompt.isEmpty()) layout->addWidget(new QLabel(shape.prompt, this));
     list_ = new QTreeWidget(this);
+    // The prompt names the list; without one the title does.
+    list_->setAccessibleName(shape.prompt.isEmpty() ? shape.title : shape.prompt);
+    if (!shape.prompt.isEmpty()) layout->addWidget(controls::label(this, shape.prompt, list_));
     list_->setObjectName(QString::number(shape.listId));
     list_->setRootIsDecorated(false);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -30,6 +33,7 @@ CCertPickerDialog::CCertPickerDialog(CCertStore& store, const Layout& shape, QWi
     list_->setIconSize(QSize(16, 16));
     list_->setMinimumSize(shape.minimumWidth, 200);
     list_->viewport()->installEventFilter(this);
+    list_->installEventFilter(this);
     layout->addWidget(list_, 1);
 
     auto* row = new QHBoxLayout;
@@ -62,8 +66,17 @@ void CCertPickerDialog::done(int result) {
     QDialog::done(result);
 }
 
-// A click below the rows leaves no row chosen.
+// A click below the rows leaves no row chosen. The first arrow key on a list that shows a
+// current row but no selection chooses that row, so a single row can be chosen by keys too.
 bool CCertPickerDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == list_ && event->type() == QEvent::KeyPress && list_->selectedItems().isEmpty() &&
+        list_->currentItem()) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Down || key == Qt::Key_Up) {
+            list_->currentItem()->setSelected(true);
+            return true;
+        }
+    }
     if (watched == list_->viewport() && event->type() == QEvent::MouseButtonPress) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (!list_->indexAt(mouse->position().toPoint()).isValid()) list_->clearSelection();

@@ -25,12 +25,12 @@ QGroupBox* fileGroup(QWidget* parent, const QString& title, const QString& fileL
                      QPushButton* browse, const std::vector<std::pair<QString, QLineEdit*>>& passwords) {
     auto* group = new QGroupBox(title, parent);
     auto* grid = new QGridLayout(group);
-    grid->addWidget(new QLabel(fileLabel, group), 0, 0);
+    grid->addWidget(controls::label(group, fileLabel, file), 0, 0);
     grid->addWidget(file, 0, 1);
     grid->addWidget(browse, 0, 2);
     int row = 1;
     for (const auto& [label, edit] : passwords) {
-        grid->addWidget(new QLabel(label, group), row, 0);
+        grid->addWidget(controls::label(group, label, edit), row, 0);
         grid->addWidget(edit, row++, 1);
     }
     return group;
@@ -45,17 +45,17 @@ CChangeBackupPasswordDialog::CChangeBackupPasswordDialog(QWidget* parent) : QDia
 
     source_ = controls::edit(this, IDC_SOURCE);
     sourcePassword_ = controls::edit(this, IDC_SOURCE_PASSWORD, true);
-    QPushButton* sourceBrowse = controls::button(this, IDC_SOURCE_BROWSE, QStringLiteral("选择..."));
-    layout->addWidget(fileGroup(this, QStringLiteral("源文件"), QStringLiteral("源文件"), source_, sourceBrowse,
-                                {{QStringLiteral("源文件密码"), sourcePassword_}}));
+    QPushButton* sourceBrowse = controls::button(this, IDC_SOURCE_BROWSE, QStringLiteral("选择(&B)..."));
+    layout->addWidget(fileGroup(this, QStringLiteral("源文件"), QStringLiteral("源文件(&S)"), source_, sourceBrowse,
+                                {{QStringLiteral("源文件密码(&P)"), sourcePassword_}}));
 
     target_ = controls::edit(this, IDC_TARGET);
     newPassword_ = controls::edit(this, IDC_NEW_PASSWORD, true);
     confirm_ = controls::edit(this, IDC_CONFIRM, true);
-    QPushButton* targetBrowse = controls::button(this, IDC_TARGET_BROWSE, QStringLiteral("选择..."));
-    layout->addWidget(fileGroup(this, QStringLiteral("目标文件\u3000"), QStringLiteral("目标文件"), target_,
-                                targetBrowse,
-                                {{QStringLiteral("新密码"), newPassword_}, {QStringLiteral("新密码确认"), confirm_}}));
+    QPushButton* targetBrowse = controls::button(this, IDC_TARGET_BROWSE, QStringLiteral("选择(&R)..."));
+    layout->addWidget(
+        fileGroup(this, QStringLiteral("目标文件\u3000"), QStringLiteral("目标文件(&T)"), target_, targetBrowse,
+                  {{QStringLiteral("新密码(&N)"), newPassword_}, {QStringLiteral("新密码确认(&C)"), confirm_}}));
 
     QPushButton* ok = controls::addOkCancel(this, layout);
     // Tab as the fields are shown: each "选择..." right after its file.

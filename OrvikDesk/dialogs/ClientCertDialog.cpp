@@ -39,6 +39,7 @@ CClientCertDialog::CClientCertDialog(const QUrl& host, const QList<QSslCertifica
                                  {QStringLiteral("颁发给"), QStringLiteral("颁发者"), QStringLiteral("有效期")},
                                  {120, 120, 170});
     list_->setMinimumSize(440, 180);
+    list_->setAccessibleName(QStringLiteral("选择要使用的证书"));
     layout->addWidget(list_, 1);
 
     const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -53,11 +54,11 @@ CClientCertDialog::CClientCertDialog(const QUrl& host, const QList<QSslCertifica
         const bool expired = now > offered.expiryDate() || now < offered.effectiveDate();
         item->setIcon(0, artwork::icon(expired ? 256 : 255));
         // As on the certificate pages: a date outside the validity is red.
-        if (expired) item->setForeground(2, QColor(0xC0, 0x39, 0x2B));
+        if (expired) item->setForeground(2, artwork::alertColour(list_->palette()));
     }
 
     auto* row = new QHBoxLayout;
-    view_ = controls::button(this, IDC_VIEW, QStringLiteral("查看证书..."));
+    view_ = controls::button(this, IDC_VIEW, QStringLiteral("查看证书(&V)..."));
     row->addWidget(view_);
     row->addStretch(1);
     layout->addLayout(row);

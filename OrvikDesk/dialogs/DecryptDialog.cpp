@@ -26,18 +26,18 @@ CDecryptDialog::CDecryptDialog(QWidget* parent) : QDialog(parent) {
 
     auto* sourceRow = new QVBoxLayout;
     auto [sourceEdit, sourceBrowse] =
-        controls::fileRow(this, sourceRow, IDC_SOURCE, IDC_SOURCE_BROWSE, QStringLiteral("选择..."));
+        controls::fileRow(this, sourceRow, IDC_SOURCE, IDC_SOURCE_BROWSE, QStringLiteral("选择(&S)..."));
     sourceEdit_ = sourceEdit;
     sourceEdit_->setMinimumWidth(320);
-    layout->addWidget(controls::group(this, QStringLiteral("待解密的文件"), sourceRow));
+    layout->addWidget(controls::group(this, QStringLiteral("待解密的文件(&F)"), sourceRow));
     auto* outputRow = new QVBoxLayout;
     auto [outputEdit, outputBrowse] =
-        controls::fileRow(this, outputRow, IDC_OUTPUT, IDC_OUTPUT_BROWSE, QStringLiteral("选择..."));
+        controls::fileRow(this, outputRow, IDC_OUTPUT, IDC_OUTPUT_BROWSE, QStringLiteral("选择(&T)..."));
     outputEdit_ = outputEdit;
-    layout->addWidget(controls::group(this, QStringLiteral("解密后的文件"), outputRow));
+    layout->addWidget(controls::group(this, QStringLiteral("解密后的文件(&O)"), outputRow));
 
     auto* choice = new QVBoxLayout;
-    chooseText_ = new QLabel(QStringLiteral("您有以下可供选择的用来解密该文件的证书："), this);
+    chooseText_ = new QLabel(QStringLiteral("您有以下可供选择的用来解密该文件的证书(&C)："), this);
     chooseText_->setObjectName(QString::number(IDC_CHOOSE_TEXT));
     automaticText_ = new QLabel(this);
     automaticText_->setObjectName(QString::number(IDC_AUTOMATIC_TEXT));
@@ -45,7 +45,9 @@ CDecryptDialog::CDecryptDialog(QWidget* parent) : QDialog(parent) {
     auto* comboRow = new QHBoxLayout;
     certificates_ = new QComboBox(this);
     certificates_->setObjectName(QString::number(IDC_CERTIFICATES));
-    view_ = controls::button(this, IDC_VIEW, QStringLiteral("查看证书"));
+    certificates_->setAccessibleName(QStringLiteral("用来解密该文件的证书"));
+    chooseText_->setBuddy(certificates_);
+    view_ = controls::button(this, IDC_VIEW, QStringLiteral("查看证书(&V)"));
     view_->setEnabled(false);
     comboRow->addWidget(certificates_, 1);
     comboRow->addWidget(view_);
@@ -64,6 +66,14 @@ CDecryptDialog::CDecryptDialog(QWidget* parent) : QDialog(parent) {
         outputEdit_->clear();
         sourceEdit_->setText(chosen);
         examine(chosen.toStdString());
+    });
+    // A typed source is examined when the user leaves the field or presses Enter, as a chosen one is,
+    // so the output and the certificates are proposed before "解密".
+    connect(sourceEdit_, &QLineEdit::editingFinished, this, [this] {
+        const std::string typed = pathtext::trim(sourceEdit_->text().toStdString());
+        if (typed.empty() || typed == tried_ || !controls::fileExists(QString::fromStdString(typed))) return;
+        tried_ = typed;
+        if (!examined_ || typed != source_) examine(typed);
     });
     connect(outputBrowse, &QPushButton::clicked, this, [this] {
         QString suffix = QString::fromStdString(header_.extension).right(3);

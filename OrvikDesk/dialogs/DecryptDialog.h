@@ -59,6 +59,7 @@ private:
     bool examined_ = false;
     std::vector<size_t> records_;  // the record of each combo item
     std::string source_, target_;
+    std::string tried_;  // the last typed source examined on leaving the field
     size_t record_ = 0;
 };
 

@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -54,6 +55,12 @@ QLineEdit* edit(QWidget* parent, int id, bool masked) {
     return e;
 }
 
+QLabel* label(QWidget* parent, const QString& text, QWidget* buddy) {
+    auto* made = new QLabel(text, parent);
+    made->setBuddy(buddy);
+    return made;
+}
+
 QPushButton* button(QWidget* parent, int id, const QString& text) {
     auto* b = new QPushButton(text, parent);
     b->setObjectName(QString::number(id));
@@ -64,7 +71,11 @@ QPushButton* button(QWidget* parent, int id, const QString& text) {
 FileRow fileRow(QWidget* parent, QBoxLayout* layout, int editId, int browseId, const QString& browseText) {
     auto* row = new QHBoxLayout;
     FileRow made{edit(parent, editId), button(parent, browseId, browseText)};
-    if (browseText == QStringLiteral("...")) made.browse->setFixedWidth(32);
+    if (browseText == QStringLiteral("...")) {
+        made.browse->setFixedWidth(32);
+        made.browse->setAccessibleName(QStringLiteral("浏览"));
+        made.browse->setToolTip(QStringLiteral("浏览"));
+    }
     row->addWidget(made.edit, 1);
     row->addWidget(made.browse);
     layout->addLayout(row);

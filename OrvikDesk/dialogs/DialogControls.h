@@ -14,6 +14,7 @@ class CDigitalCertificate;
 class QBoxLayout;
 class QDialog;
 class QGroupBox;
+class QLabel;
 class QLayout;
 class QLineEdit;
 class QPushButton;
@@ -24,9 +25,13 @@ namespace orvikdesk::controls {
 
 // An edit named `id`; masked for passwords.
 QLineEdit* edit(QWidget* parent, int id, bool masked = false);
+// A label that names `buddy`: its mnemonic ("保护口令(&P)：") moves the focus there, and screen
+// readers announce the field by it.
+QLabel* label(QWidget* parent, const QString& text, QWidget* buddy);
 // A push button named `id` that never becomes the default by the focus.
 QPushButton* button(QWidget* parent, int id, const QString& text);
-// A file name's edit with its "..." button beside it, as a row of `layout`.
+// A file name's edit with its "..." button beside it, as a row of `layout`. A "..." button is
+// announced as "浏览".
 struct FileRow {
     QLineEdit* edit;
     QPushButton* browse;

@@ -56,24 +56,24 @@ CEncryptDialog::CEncryptDialog(QWidget* parent) : QDialog(parent), others_(std::
 
     auto* sourceRow = new QVBoxLayout;
     auto [sourceEdit, sourceBrowse] =
-        controls::fileRow(this, sourceRow, IDC_SOURCE, IDC_SOURCE_BROWSE, QStringLiteral("选择..."));
+        controls::fileRow(this, sourceRow, IDC_SOURCE, IDC_SOURCE_BROWSE, QStringLiteral("选择(&S)..."));
     sourceEdit_ = sourceEdit;
-    layout->addWidget(controls::group(this, QStringLiteral("待加密的文件"), sourceRow));
+    layout->addWidget(controls::group(this, QStringLiteral("待加密的文件(&F)"), sourceRow));
     auto* outputRow = new QVBoxLayout;
     auto [outputEdit, outputBrowse] =
-        controls::fileRow(this, outputRow, IDC_OUTPUT, IDC_OUTPUT_BROWSE, QStringLiteral("选择..."));
+        controls::fileRow(this, outputRow, IDC_OUTPUT, IDC_OUTPUT_BROWSE, QStringLiteral("选择(&T)..."));
     outputEdit_ = outputEdit;
-    layout->addWidget(controls::group(this, QStringLiteral("加密后的文件"), outputRow));
+    layout->addWidget(controls::group(this, QStringLiteral("加密后的文件(&O)"), outputRow));
 
     auto* defaultRow = new QHBoxLayout;
     defaultName_ = controls::edit(this, IDC_DEFAULT);
     defaultName_->setReadOnly(true);
-    viewDefault_ = controls::button(this, IDC_VIEW_DEFAULT, QStringLiteral("查看证书"));
-    QPushButton* change = controls::button(this, IDC_CHANGE_DEFAULT, QStringLiteral("更改..."));
+    viewDefault_ = controls::button(this, IDC_VIEW_DEFAULT, QStringLiteral("查看证书(&V)"));
+    QPushButton* change = controls::button(this, IDC_CHANGE_DEFAULT, QStringLiteral("更改(&H)..."));
     defaultRow->addWidget(defaultName_, 1);
     defaultRow->addWidget(viewDefault_);
     defaultRow->addWidget(change);
-    layout->addWidget(controls::group(this, QStringLiteral("默认加密证书"), defaultRow));
+    layout->addWidget(controls::group(this, QStringLiteral("默认加密证书(&C)"), defaultRow));
 
     auto* otherBox = new QVBoxLayout;
     list_ = new QTreeWidget(this);
@@ -86,19 +86,20 @@ CEncryptDialog::CEncryptDialog(QWidget* parent) : QDialog(parent), others_(std::
     const int widths[] = {160, 80, 80, 80, 80};
     for (int c = 0; c < 5; ++c) list_->header()->resizeSection(c, widths[c]);
     list_->setMinimumSize(500, 160);
+    list_->setAccessibleName(QStringLiteral("选择其他人证书（可选）"));
     list_->viewport()->installEventFilter(this);
     otherBox->addWidget(list_);
     auto* viewRow = new QHBoxLayout;
     viewRow->addStretch(1);
-    viewOther_ = controls::button(this, IDC_VIEW_OTHER, QStringLiteral("查看证书"));
+    viewOther_ = controls::button(this, IDC_VIEW_OTHER, QStringLiteral("查看证书(&I)"));
     viewRow->addWidget(viewOther_);
     otherBox->addLayout(viewRow);
-    layout->addWidget(controls::group(this, QStringLiteral("选择其他人证书（可选）"), otherBox));
+    layout->addWidget(controls::group(this, QStringLiteral("选择其他人证书（可选）(&R)"), otherBox));
 
     auto* options = new QVBoxLayout;
-    deleteBox_ = new QCheckBox(QStringLiteral("加密完成后自动删除原始文件"), this);
+    deleteBox_ = new QCheckBox(QStringLiteral("加密完成后自动删除原始文件(&D)"), this);
     deleteBox_->setObjectName(QString::number(IDC_DELETE_SOURCE));
-    protectBox_ = new QCheckBox(QStringLiteral("设置保护密码"), this);
+    protectBox_ = new QCheckBox(QStringLiteral("设置保护密码(&P)"), this);
     protectBox_->setObjectName(QString::number(IDC_PROTECT));
     options->addWidget(deleteBox_);
     options->addWidget(protectBox_);
@@ -127,6 +128,8 @@ CEncryptDialog::CEncryptDialog(QWidget* parent) : QDialog(parent), others_(std::
     });
     connect(change, &QPushButton::clicked, this, &CEncryptDialog::changeDefault);
     connect(list_, &QTreeWidget::itemPressed, this, [this](QTreeWidgetItem* item) { rowClicked(item); });
+    // Moving through the rows with the keyboard chooses the row to view as a click does.
+    connect(list_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) { rowClicked(item); });
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
         rowClicked(item);
         viewOther();

@@ -19,9 +19,11 @@ CExportDialog::CExportDialog(int idd, const QString& label, QStringList suffixes
     setObjectName(QString("IDD%1").arg(idd));
     setWindowTitle(QStringLiteral("导出证书"));
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(label, this));
+    auto* prompt = new QLabel(label, this);
+    layout->addWidget(prompt);
     auto [path, browse] = controls::fileRow(this, layout, IDC_PATH, IDC_BROWSE);
     path_ = path;
+    prompt->setBuddy(path_);
     browse_ = browse;
     body_ = new QVBoxLayout;
     layout->addLayout(body_);

@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QPointer>
+#include <QShortcut>
 #include <QUrl>
 #include <cstdio>
 
@@ -35,6 +36,9 @@ CHelpWindow::CHelpWindow() {
         else if (url.scheme() == "http" || url.scheme() == "https")
             QDesktopServices::openUrl(url);
     });
+    setAccessibleName(QStringLiteral("帮助"));
+    // A window of its own: Esc closes it, as it closes a dialog.
+    connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, this, &QWidget::close);
     resize(760, 640);
 }
 

@@ -15,8 +15,8 @@ CInputPasswordDialog::CInputPasswordDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QString("IDD%1").arg(IDD));
     setWindowTitle(QStringLiteral("输入保护密码"));
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("请输入保护密码："), this));
     password_ = controls::edit(this, IDC_PASSWORD, true);
+    layout->addWidget(controls::label(this, QStringLiteral("请输入保护密码(&P)："), password_));
     password_->setMinimumWidth(240);
     layout->addWidget(password_);
     QPushButton* ok = controls::addOkCancel(this, layout);

@@ -12,14 +12,14 @@
 namespace orvikdesk {
 
 CPfxExportDialog::CPfxExportDialog(QWidget* parent)
-    : CExportDialog(IDD, QStringLiteral("请选择要导出的个人证书文件（.PFX）："), {".pfx", ".p12"},
+    : CExportDialog(IDD, QStringLiteral("请选择要导出的个人证书文件（.PFX）(&F)："), {".pfx", ".p12"},
                     "PFX Files (*.pfx)|*.pfx||", parent) {
     auto* grid = new QGridLayout;
-    grid->addWidget(new QLabel(QStringLiteral("密码:"), this), 0, 0);
     password_ = controls::edit(this, IDC_PASSWORD, true);
+    grid->addWidget(controls::label(this, QStringLiteral("密码(&P):"), password_), 0, 0);
     grid->addWidget(password_, 0, 1);
-    grid->addWidget(new QLabel(QStringLiteral("确认密码:"), this), 1, 0);
     confirm_ = controls::edit(this, IDC_CONFIRM, true);
+    grid->addWidget(controls::label(this, QStringLiteral("确认密码(&C):"), confirm_), 1, 0);
     grid->addWidget(confirm_, 1, 1);
     body()->addLayout(grid);
     tabThrough({password_, confirm_});

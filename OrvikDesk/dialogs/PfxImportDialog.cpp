@@ -16,6 +16,8 @@ namespace orvikdesk {
 
 QString CPfxImportDialog::defaultDevice() { return QStringLiteral("Microsoft Enhanced Cryptographic Provider v1.0"); }
 
+QString CPfxImportDialog::softwareStoreName() { return QStringLiteral("本机软件密钥库"); }
+
 QStringList CPfxImportDialog::tokenDevices() {
     QStringList out;
     char name[512];
@@ -39,21 +41,25 @@ CPfxImportDialog::CPfxImportDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QString("IDD%1").arg(IDD));
     setWindowTitle(QStringLiteral("导入证书"));
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("请选择要导入的个人证书文件（.PFX）："), this));
+    QLabel* fileLabel = new QLabel(QStringLiteral("请选择要导入的个人证书文件（.PFX）(&F)："), this);
+    layout->addWidget(fileLabel);
     auto [path, browse] = controls::fileRow(this, layout, IDC_PATH, IDC_BROWSE);
     path_ = path;
+    fileLabel->setBuddy(path_);
 
     auto* grid = new QGridLayout;
-    grid->addWidget(new QLabel(QStringLiteral("保护口令："), this), 0, 0);
     password_ = controls::edit(this, IDC_PASSWORD, true);
+    grid->addWidget(controls::label(this, QStringLiteral("保护口令(&P)："), password_), 0, 0);
     grid->addWidget(password_, 0, 1);
-    grid->addWidget(new QLabel(QStringLiteral("选择导入设备："), this), 1, 0);
     device_ = new QComboBox(this);
     device_->setObjectName(QString::number(IDC_DEVICE));
-    device_->addItem(defaultDevice());
-    for (const QString& token : tokenDevices()) device_->addItem(token);
-    device_->addItem(QString());
+    grid->addWidget(controls::label(this, QStringLiteral("选择导入设备(&D)："), device_), 1, 0);
+    // The software store is shown by what it is; the import and the files keep the provider's name.
+    device_->addItem(softwareStoreName(), defaultDevice());
+    for (const QString& token : tokenDevices()) device_->addItem(token, token);
+    device_->addItem(QString(), QString());
     device_->setCurrentIndex(0);
+    device_->setAccessibleName(QStringLiteral("选择导入设备"));
     grid->addWidget(device_, 1, 1);
     layout->addLayout(grid);
 
@@ -71,7 +77,7 @@ void CPfxImportDialog::browse() {
 void CPfxImportDialog::setPath(const QString& path) { path_->setText(path); }
 QString CPfxImportDialog::path() const { return path_->text(); }
 QString CPfxImportDialog::password() const { return password_->text(); }
-QString CPfxImportDialog::device() const { return device_->currentText(); }
+QString CPfxImportDialog::device() const { return device_->currentData().toString(); }
 void CPfxImportDialog::focusPassword() {
     password_->setFocus();
     password_->selectAll();

@@ -19,7 +19,7 @@ public:
     void setPath(const QString& path);
     QString path() const;
     QString password() const;
-    QString device() const;
+    QString device() const;  // the provider name of the chosen device; empty for the empty entry
     // After a wrong password: the password selected, ready to be typed again.
     void focusPassword();
 
@@ -27,7 +27,10 @@ public:
     bool pathEmpty() const;
     bool fileExists() const;
 
+    // The provider name the import and the files use for the software key store, and the name the
+    // device list shows for it.
     static QString defaultDevice();
+    static QString softwareStoreName();
     // The tokens present, by label: a key imported onto one never leaves it.
     static QStringList tokenDevices();
 

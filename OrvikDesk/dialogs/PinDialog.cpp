@@ -20,6 +20,7 @@ CPinDialog::CPinDialog(QWidget* parent, const QString& prompt) : QDialog(parent)
     label->setWordWrap(true);
     layout->addWidget(label);
     pin_ = controls::edit(this, IDC_PIN, true);
+    label->setBuddy(pin_);
     pin_->setMinimumWidth(320);
     layout->addWidget(pin_);
     QPushButton* ok = controls::addOkCancel(this, layout);

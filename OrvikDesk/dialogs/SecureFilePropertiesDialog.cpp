@@ -54,6 +54,7 @@ CSecureFilePropertiesDialog::CSecureFilePropertiesDialog(const std::string& path
     recipients_ = new QListWidget(this);
     recipients_->setObjectName(QString::number(IDC_RECIPIENTS));
     recipients_->setMinimumSize(300, 100);
+    recipients_->setAccessibleName(QStringLiteral("加密者证书信息"));
     form->addRow(QStringLiteral("加密者证书信息："), recipients_);
     layout->addLayout(form);
     auto* row = new QHBoxLayout;

@@ -11,7 +11,7 @@ CDlgSelectCert::CDlgSelectCert(CCertStore& store, const QString& title, QWidget*
                          IDC_VIEW,
                          title,
                          QStringLiteral("选择要使用的数字证书"),
-                         QStringLiteral("查看证书..."),
+                         QStringLiteral("查看证书(&V)..."),
                          {QStringLiteral("颁发给"), QStringLiteral("颁发者"), QStringLiteral("预期目的"),
                           QStringLiteral("好记的名字"), QStringLiteral("截止日期")},
                          80,

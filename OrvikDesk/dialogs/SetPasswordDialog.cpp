@@ -18,8 +18,9 @@ CSetPasswordDialog::CSetPasswordDialog(QWidget* parent) : QDialog(parent) {
     auto* form = new QFormLayout;
     password_ = controls::edit(this, IDC_PASSWORD, true);
     again_ = controls::edit(this, IDC_AGAIN, true);
-    form->addRow(QStringLiteral("保护密码"), password_);
-    form->addRow(QStringLiteral("再次输入"), again_);
+    // The form's labels are the fields' buddies.
+    form->addRow(QStringLiteral("保护密码(&P)"), password_);
+    form->addRow(QStringLiteral("再次输入(&A)"), again_);
     layout->addLayout(form);
     QPushButton* ok = controls::addOkCancel(this, layout);
     connect(ok, &QPushButton::clicked, this, &CSetPasswordDialog::onOk);

@@ -11,7 +11,7 @@ CStorePickerDialog::CStorePickerDialog(CCertStore& store, QWidget* parent)
                          IDC_VIEW,
                          QStringLiteral("从系统导入证书"),
                          QString(),
-                         QStringLiteral("查看证书"),
+                         QStringLiteral("查看证书(&V)"),
                          {QStringLiteral("颁发给"), QStringLiteral("颁发者"), QStringLiteral("截止日期"),
                           QStringLiteral("好记的名字"), QStringLiteral("证书状态")},
                          80,

@@ -154,6 +154,7 @@ bool CMainFrame::create() {
         bar_->addItem({artwork::bitmap(t.picture), t.hit, QString::fromUtf8(t.tip), QString::fromUtf8(t.title), p});
     }
     connect(bar_, &CNavigatorBar::pageShown, this, &CMainFrame::pageShown);
+    bar_->setAccessibleName(QStringLiteral("页面导航"));
     // Every page and the help are reachable from the keyboard, wherever the focus is in the window.
     for (int i = 0; i < bar_->count(); ++i)
         connect(new QShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + i)), this),

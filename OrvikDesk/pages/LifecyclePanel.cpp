@@ -1,5 +1,7 @@
 #include "pages/LifecyclePanel.h"
 
+#include <cstdio>
+
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QFileInfo>
@@ -7,23 +9,19 @@
 #include <QStackedLayout>
 #include <QTextBrowser>
 
-#ifdef ORVIK_HAVE_WEBENGINE
-#include <QWebEngineClientCertificateSelection>
-#include <QWebEngineDownloadRequest>
-#include <QWebEngineHistory>
-#include <QWebEngineNewWindowRequest>
-#include <QWebEnginePage>
-#include <QWebEngineProfile>
-#include <QWebEngineView>
-#endif
+#include <QLibrary>
+
+#include <dlfcn.h>
 
 #include <orvik/Deployment.h>
 #include <winuser.h>
 
 #include "dialogs/ClientCertDialog.h"
 #include "dialogs/DialogControls.h"
+#include "pages/SiteView.h"
 #include "services/ServiceSiteList.h"
 #include "services/Shell.h"
+#include "ui/Artwork.h"
 #include "ui/CommandIds.h"
 #include "ui/FileDialogFacade.h"
 #include "ui/MenuFactory.h"
@@ -34,9 +32,13 @@ namespace {
 
 bool navigable(const QUrl& url) { return url.isValid() && (url.scheme() == "http" || url.scheme() == "https"); }
 
-#ifdef ORVIK_HAVE_WEBENGINE
-QWebEngineView* viewOf(QWidget* w) { return static_cast<QWebEngineView*>(w); }
-#endif
+// The engine's module lies beside the program's libraries, in the build tree and installed.
+QString siteViewModule() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&orvik::deployment::text), &info) && info.dli_fname)
+        return QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absolutePath() + "/libOrvikSiteView.so";
+    return QString();
+}
 
 }  // namespace
 
@@ -53,44 +55,15 @@ CLifecyclePanel::CLifecyclePanel(QWidget* parent) : CPage(IDD, parent) {
     stack_->setContentsMargins(0, 0, 0, 0);
     fallback_ = new QTextBrowser(this);
     fallback_->setObjectName("fallback");
+    fallback_->setAccessibleName(QStringLiteral("证书生命周期管理"));
     fallback_->setOpenLinks(false);
     fallback_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(fallback_, &QTextBrowser::anchorClicked, this, &CLifecyclePanel::fallbackLink);
     connect(fallback_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { showContextMenu(fallback_->mapToGlobal(p)); });
     stack_->addWidget(fallback_);
-#ifdef ORVIK_HAVE_WEBENGINE
-    if (engineWanted()) {
-        auto* view = new QWebEngineView(this);
-        view->setObjectName(QString::number(IDC_BROWSER));
-        view->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(view, &QWidget::customContextMenuRequested, this,
-                [this, view](const QPoint& p) { showContextMenu(view->mapToGlobal(p)); });
-        connect(view, &QWebEngineView::loadFinished, this, &CLifecyclePanel::loadFinished);
-        connect(view, &QWebEngineView::urlChanged, this, [this] { updateHistoryItems(); });
-        // Links the site opens elsewhere go to the desktop's browser, and only web addresses.
-        connect(view->page(), &QWebEnginePage::newWindowRequested, this, [](QWebEngineNewWindowRequest& request) {
-            if (navigable(request.requestedUrl())) shell::openAddress(request.requestedUrl().toString().toStdString());
-        });
-        // The browser offers the personal certificates it finds for the site; the user chooses.
-        connect(view->page(), &QWebEnginePage::selectClientCertificate, this,
-                [this](QWebEngineClientCertificateSelection selection) {
-                    const QList<QSslCertificate> offered = selection.certificates();
-                    // The user's time in the picker is not the site's: the load's clock starts again.
-                    const bool loading = timeout_.isActive();
-                    timeout_.stop();
-                    const int chosen = CClientCertDialog::choose(selection.host(), offered, this);
-                    if (loading) timeout_.start();
-                    if (chosen >= 0)
-                        selection.select(offered[chosen]);
-                    else
-                        selection.selectNone();
-                });
-        connect(view->page()->profile(), &QWebEngineProfile::downloadRequested, this, &CLifecyclePanel::download);
-        engine_ = view;
-        stack_->addWidget(view);
-    }
-#endif
+    // The page is painted before the engine starts: the window does not wait for the browser.
+    fallback_->viewport()->installEventFilter(this);
     operate_ = menus::popup(152, 0, this);
     context_ = menus::popup(152, 0, this);
     connect(context_, &QMenu::triggered, this, [this](QAction* a) { onCommand(menus::commandOf(a)); });
@@ -99,9 +72,7 @@ CLifecyclePanel::CLifecyclePanel(QWidget* parent) : CPage(IDD, parent) {
     connect(&timeout_, &QTimer::timeout, this, [this] {
         if (!loading_) return;
         loading_ = false;
-#ifdef ORVIK_HAVE_WEBENGINE
-        if (engine_) viewOf(engine_)->stop();
-#endif
+        if (site_) site_->stop();
         showFallback(current_, QStringLiteral("服务站点长时间没有响应。"));
         emit loadEnded(false);
     });
@@ -109,6 +80,56 @@ CLifecyclePanel::CLifecyclePanel(QWidget* parent) : CPage(IDD, parent) {
 }
 
 CLifecyclePanel::~CLifecyclePanel() = default;
+
+void CLifecyclePanel::startEngine() {
+    if (site_ || engineFailed_ || !engineWanted()) return;
+    QLibrary module(siteViewModule());
+    auto create = reinterpret_cast<SiteViewFactory>(module.resolve(kSiteViewFactory));
+    if (!create) {
+        // The text page and the desktop's browser serve instead; said once, on the page.
+        std::fprintf(stderr, "OrvikDesk: %s\n", module.errorString().toLocal8Bit().constData());
+        engineFailed_ = true;
+        const QUrl pending = pending_;
+        pending_ = QUrl();
+        showFallback(pending, QStringLiteral("无法启动网页浏览组件。"));
+        return;
+    }
+    CSiteView::Hooks hooks;
+    hooks.loadFinished = [this](bool ok) { loadFinished(ok); };
+    hooks.urlChanged = [this] { updateHistoryItems(); };
+    hooks.contextMenu = [this](const QPoint& global) { showContextMenu(global); };
+    // The browser offers the personal certificates it finds for the site; the user chooses.
+    hooks.chooseCertificate = [this](const QUrl& host, const QList<QSslCertificate>& offered) {
+        // The user's time in the picker is not the site's: the load's clock starts again.
+        const bool loading = timeout_.isActive();
+        timeout_.stop();
+        const int chosen = CClientCertDialog::choose(host, offered, this);
+        if (loading) timeout_.start();
+        return chosen;
+    };
+    hooks.downloadPath = [this](const QString& suggested) { return askDownloadPath(this, suggested); };
+    hooks.downloadEnded = [this](const QString& path, bool ok) { emit downloadEnded(path, ok); };
+    // Links the site opens elsewhere go to the desktop's browser, and only web addresses.
+    hooks.openElsewhere = [](const QUrl& url) {
+        if (navigable(url)) shell::openAddress(url.toString().toStdString());
+    };
+    site_ = create(this, &hooks);
+    engine_ = site_->widget();
+    engine_->setObjectName("site");
+    stack_->addWidget(engine_);
+    const QUrl pending = pending_;
+    pending_ = QUrl();
+    if (pending.isValid()) navigate(pending);
+}
+
+bool CLifecyclePanel::eventFilter(QObject* watched, QEvent* event) {
+    if (!painted_ && event->type() == QEvent::Paint && watched == fallback_->viewport()) {
+        painted_ = true;
+        // After this frame is on the screen, not within it.
+        if (pending_.isValid()) QTimer::singleShot(0, this, &CLifecyclePanel::startEngine);
+    }
+    return CPage::eventFilter(watched, event);
+}
 
 QUrl CLifecyclePanel::homeUrl() {
     CServiceSiteList sites;
@@ -125,33 +146,38 @@ void CLifecyclePanel::activate() {
 
 void CLifecyclePanel::home() { navigate(homeUrl()); }
 
-bool CLifecyclePanel::usesEngine() const { return engine_ != nullptr; }
+bool CLifecyclePanel::usesEngine() const { return site_ != nullptr || (engineWanted() && !engineFailed_); }
 
 bool CLifecyclePanel::showingFallback() const { return stack_->currentWidget() == fallback_; }
 
 QString CLifecyclePanel::pageTitle() const {
-#ifdef ORVIK_HAVE_WEBENGINE
-    if (engine_ && !showingFallback()) return viewOf(engine_)->title();
-#endif
+    if (site_ && !showingFallback()) return site_->title();
     return fallback_->documentTitle();
 }
 
 void CLifecyclePanel::navigate(const QUrl& url) {
     current_ = url;
     if (!navigable(url)) {
+        pending_ = QUrl();
         showFallback(url, QStringLiteral("尚未设置服务站点，或其地址不是网页地址。请在“工具 → 配置管理”中设置。"));
         return;
     }
-    if (!engine_) {
+    if (!site_ && usesEngine()) {
+        // The engine starts once the page has been painted; until then the page says what comes.
+        const bool first = !pending_.isValid();
+        pending_ = url;
+        showWaiting(url);
+        if (painted_ && first) QTimer::singleShot(0, this, &CLifecyclePanel::startEngine);
+        return;
+    }
+    if (!site_) {
         showFallback(url, QString());
         return;
     }
-#ifdef ORVIK_HAVE_WEBENGINE
     loading_ = true;
     timeout_.start();
     stack_->setCurrentWidget(engine_);
-    viewOf(engine_)->load(url);
-#endif
+    site_->load(url);
 }
 
 void CLifecyclePanel::loadFinished(bool ok) {
@@ -163,9 +189,7 @@ void CLifecyclePanel::loadFinished(bool ok) {
         emit loadEnded(false);
         return;
     }
-#ifdef ORVIK_HAVE_WEBENGINE
-    current_ = viewOf(engine_)->url();
-#endif
+    current_ = site_->url();
     updateHistoryItems();
     emit loadEnded(true);
     emit navigated(current_);
@@ -176,15 +200,26 @@ void CLifecyclePanel::showFallback(const QUrl& url, const QString& reason) {
     QString html =
         QStringLiteral(
             "<html><head><title>证书生命周期管理</title></head><body style='font-family:sans-serif'>"
-            "<h2 style='color:#1F4D8C'>证书生命周期管理</h2>"
+            "<h2>证书生命周期管理</h2>"
             "<p>服务站点提供数字证书的申请、更新、吊销与查询等服务。</p>") +
-        (reason.isEmpty() ? QString() : "<p style='color:#a33'>" + reason.toHtmlEscaped() + "</p>") +
+        (reason.isEmpty() ? QString()
+                          : "<p style='color:" + artwork::alertColour(fallback_->palette()).name() + "'>" +
+                                reason.toHtmlEscaped() + "</p>") +
         (navigable(url) ? QStringLiteral("<p>站点地址：%1</p><p><a href='orvik:retry'>重试</a>&nbsp;&nbsp;&nbsp;"
                                          "<a href='orvik:browser'>在浏览器中打开</a></p>")
                               .arg(address)
                         : QString()) +
         "</body></html>";
     fallback_->setHtml(html);
+    stack_->setCurrentWidget(fallback_);
+    updateHistoryItems();
+}
+
+void CLifecyclePanel::showWaiting(const QUrl& url) {
+    fallback_->setHtml(QStringLiteral("<html><head><title>证书生命周期管理</title></head>"
+                                      "<body style='font-family:sans-serif'><h2>证书生命周期管理</h2>"
+                                      "<p>正在打开服务站点……</p><p>%1</p></body></html>")
+                           .arg(url.toString().toHtmlEscaped()));
     stack_->setCurrentWidget(fallback_);
     updateHistoryItems();
 }
@@ -209,52 +244,21 @@ QString CLifecyclePanel::askDownloadPath(QWidget* owner, const QString& suggeste
     }
 }
 
-void CLifecyclePanel::download(QWebEngineDownloadRequest* request) {
-#ifdef ORVIK_HAVE_WEBENGINE
-    // The profile is shared: another window's downloads are not this page's to answer.
-    if (!engine_ || request->page() != viewOf(engine_)->page()) return;
-    const QString path = askDownloadPath(this, request->suggestedFileName());
-    if (path.isEmpty()) {
-        request->cancel();
-        return;
-    }
-    const QFileInfo target(path);
-    request->setDownloadDirectory(target.absolutePath());
-    request->setDownloadFileName(target.fileName());
-    connect(request, &QWebEngineDownloadRequest::isFinishedChanged, this, [this, request, path] {
-        if (request->isFinished())
-            emit downloadEnded(path, request->state() == QWebEngineDownloadRequest::DownloadCompleted);
-    });
-    request->accept();
-#else
-    (void)request;
-#endif
-}
-
 bool CLifecyclePanel::onCommand(int id) {
-#ifdef ORVIK_HAVE_WEBENGINE
-    auto* view = engine_ ? viewOf(engine_) : nullptr;
-#endif
     switch (id) {
     case cmd::Home: home(); return true;
     case cmd::WebRefresh:
-#ifdef ORVIK_HAVE_WEBENGINE
-        if (view && !showingFallback()) {
-            view->reload();
+        if (site_ && !showingFallback()) {
+            site_->reload();
             return true;
         }
-#endif
         navigate(current_);
         return true;
     case cmd::Back:
-#ifdef ORVIK_HAVE_WEBENGINE
-        if (view) view->back();
-#endif
+        if (site_) site_->back();
         return true;
     case cmd::Forward:
-#ifdef ORVIK_HAVE_WEBENGINE
-        if (view) view->forward();
-#endif
+        if (site_) site_->forward();
         return true;
     default: return false;
     }
@@ -262,12 +266,10 @@ bool CLifecyclePanel::onCommand(int id) {
 
 void CLifecyclePanel::updateHistoryItems() {
     canGoBack_ = canGoForward_ = false;
-#ifdef ORVIK_HAVE_WEBENGINE
-    if (engine_ && !showingFallback()) {
-        canGoBack_ = viewOf(engine_)->history()->canGoBack();
-        canGoForward_ = viewOf(engine_)->history()->canGoForward();
+    if (site_ && !showingFallback()) {
+        canGoBack_ = site_->canGoBack();
+        canGoForward_ = site_->canGoForward();
     }
-#endif
     for (QMenu* m : {operate_, context_}) {
         if (!m) continue;
         if (QAction* a = menus::find(m, cmd::Back)) a->setEnabled(canGoBack_);

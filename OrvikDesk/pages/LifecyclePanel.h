@@ -1,7 +1,8 @@
 // Page 0: the chosen service site in an embedded browser (Qt WebEngine when built with it), or a
 // text page that describes the site, offers a retry and opens it in the desktop's browser when the
-// engine is missing, the load fails or it takes longer than the time-out. A site that asks for a
-// client certificate gets the one the user picks, and the files it offers go where the user says.
+// engine is missing, the load fails or it takes longer than the time-out. The engine starts only
+// after the page's first frame, so the window never waits for it. A site that asks for a client
+// certificate gets the one the user picks, and the files it offers go where the user says.
 #pragma once
 
 #include <QTimer>
@@ -12,9 +13,10 @@
 class QStackedLayout;
 class QTextBrowser;
 class QMenu;
-class QWebEngineDownloadRequest;
 
 namespace orvikdesk {
+
+class CSiteView;
 
 class CLifecyclePanel : public CPage {
     Q_OBJECT
@@ -33,7 +35,9 @@ public:
     static QUrl homeUrl();
     void home();
 
-    bool usesEngine() const;       // the embedded browser is in use
+    // The embedded browser is in use, or will be once the page has been painted.
+    bool usesEngine() const;
+    bool engineStarted() const { return engine_ != nullptr; }
     bool showingFallback() const;  // the text page is shown
     QString pageTitle() const;     // the title of the page shown
     QUrl currentUrl() const { return current_; }
@@ -56,22 +60,30 @@ signals:
     // A file of the site was saved at the path (ok), or its download failed.
     void downloadEnded(const QString& path, bool ok);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void startEngine();
+    void showWaiting(const QUrl& url);
     void navigate(const QUrl& url);
     void showFallback(const QUrl& url, const QString& reason);
     void loadFinished(bool ok);
     void updateHistoryItems();
     void showContextMenu(const QPoint& global);
     void fallbackLink(const QUrl& link);
-    void download(QWebEngineDownloadRequest* request);
 
     QStackedLayout* stack_ = nullptr;
-    QWidget* engine_ = nullptr;  // QWebEngineView when built with it
+    CSiteView* site_ = nullptr;  // the engine's view, once started
+    QWidget* engine_ = nullptr;  // its widget
     QTextBrowser* fallback_ = nullptr;
     QMenu* operate_ = nullptr;
     QMenu* context_ = nullptr;
     QTimer timeout_;
     QUrl current_;
+    QUrl pending_;  // to load once the engine has started
+    bool painted_ = false;
+    bool engineFailed_ = false;
     bool canGoBack_ = false, canGoForward_ = false;
     bool loading_ = false;
 };

@@ -9,7 +9,10 @@
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <cstdlib>
+#include <string>
 
+#include "app/Profile.h"
 #include "dialogs/HelpWindow.h"
 #include "ui/Artwork.h"
 #include "ui/CommandIds.h"
@@ -37,6 +40,11 @@ constexpr EntryText kEntries[] = {
     {"文件解密", "用证书解密文件", 237, 231},
     {"设置默认加密证书", "设置用于加密文件的默认证书", 263, 233},
 };
+
+// The view commands in the order the certificate pages keep their views in the profile, under
+// the same section, so every page's choice is stored alike.
+constexpr int kViews[] = {cmd::LargeIcons, cmd::SmallIcons, cmd::List, cmd::Details};
+constexpr const char* kViewSection = "View";
 
 }  // namespace
 
@@ -70,6 +78,8 @@ CSecureFilePage::CSecureFilePage(QWidget* parent) : CPage(IDD, parent) {
     QItemSelectionModel* own = icons_->selectionModel();
     icons_->setSelectionModel(details_->selectionModel());
     delete own;
+    icons_->setAccessibleName(QStringLiteral("文件加密"));
+    details_->setAccessibleName(QStringLiteral("文件加密"));
     stack_->addWidget(icons_);
     stack_->addWidget(details_);
     layout->addWidget(stack_);
@@ -86,7 +96,9 @@ CSecureFilePage::CSecureFilePage(QWidget* parent) : CPage(IDD, parent) {
         v->installEventFilter(this);
         connect(v, &QAbstractItemView::activated, this, [this](const QModelIndex& i) { activateEntry(i.row()); });
     }
-    setMode(cmd::LargeIcons);
+    // The view the user last chose here; large icons until one is.
+    const int stored = std::atoi(profile::read(kViewSection, std::to_string(IDD)).c_str());
+    applyMode(stored >= 0 && stored < 4 ? kViews[stored] : cmd::LargeIcons);
 }
 
 QAbstractItemView* CSecureFilePage::currentView() const {
@@ -94,6 +106,14 @@ QAbstractItemView* CSecureFilePage::currentView() const {
 }
 
 void CSecureFilePage::setMode(int command) {
+    if (command == mode_) return;
+    for (int i = 0; i < 4; ++i)
+        if (kViews[i] == command) profile::write(kViewSection, std::to_string(IDD), std::to_string(i));
+    applyMode(command);
+}
+
+void CSecureFilePage::applyMode(int command) {
+    mode_ = command;
     if (command == cmd::Details) {
         stack_->setCurrentWidget(details_);
         return;

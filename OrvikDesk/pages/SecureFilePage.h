@@ -31,6 +31,8 @@ public:
     static void setConfigure(std::function<void(QWidget* owner)> configure);
 
     QAbstractItemView* currentView() const;
+    // The view command shown: cmd::LargeIcons, SmallIcons, List or Details. Kept between runs.
+    int mode() const { return mode_; }
     QStandardItemModel* model() const { return model_; }
     // Runs an entry as a double click on it does.
     void activateEntry(int entry);
@@ -42,6 +44,7 @@ protected:
 
 private:
     void setMode(int command);
+    void applyMode(int command);
 
     QStandardItemModel* model_;
     QStackedWidget* stack_;
@@ -51,6 +54,7 @@ private:
     QMenu* view_;
     QMenu* entryMenus_[3];
     QMenu* noEntry_;
+    int mode_ = 0;
 };
 
 }  // namespace orvikdesk

@@ -44,6 +44,11 @@ enum : int {
     // Contacts from a vCard file into the address book, and Foxmail's folder chosen by hand.
     ImportVCard = 33002,
     FoxmailFolder = 33003,
+    // The user's trust in the selected authority: trusted, or distrusted.
+    Trust = 33020,
+    Distrust = 33021,
+    // Outlook Express accounts from a .reg file exported on Windows.
+    ImportRegFile = 33004,
     AppAbout = 57664,
     AppExit = 57665,
     TrayHelp = 57667,
