@@ -158,7 +158,6 @@ void CAssistantApp::exitProgram() {
 }
 
 int CAssistantApp::main(int argc, char** argv) {
-    QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     FirstFrameReport::installIfAsked();
     const std::vector<std::string> args(argv + 1, argv + argc);

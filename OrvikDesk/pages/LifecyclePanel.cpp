@@ -84,16 +84,24 @@ CLifecyclePanel::~CLifecyclePanel() = default;
 void CLifecyclePanel::startEngine() {
     if (site_ || engineFailed_ || !engineWanted()) return;
     QLibrary module(siteViewModule());
+    // Loaded after the application started, the engine warns that it wants a shared context made
+    // at start; the module's factory makes it, after the first frame, which is the point.
+    static QtMessageHandler previous = nullptr;
+    previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (!text.startsWith(QLatin1String("Qt WebEngine seems to be initialized from a plugin")) && previous)
+            previous(type, context, text);
+    });
     auto create = reinterpret_cast<SiteViewFactory>(module.resolve(kSiteViewFactory));
-    if (!create) {
-        // The text page and the desktop's browser serve instead; said once, on the page.
-        std::fprintf(stderr, "OrvikDesk: %s\n", module.errorString().toLocal8Bit().constData());
+    qInstallMessageHandler(previous);
+    // The text page and the desktop's browser serve instead; said once, on the page.
+    auto failed = [this](const QString& why) {
+        std::fprintf(stderr, "OrvikDesk: %s\n", why.toLocal8Bit().constData());
         engineFailed_ = true;
         const QUrl pending = pending_;
         pending_ = QUrl();
         showFallback(pending, QStringLiteral("无法启动网页浏览组件。"));
-        return;
-    }
+    };
+    if (!create) return failed(module.errorString());
     CSiteView::Hooks hooks;
     hooks.loadFinished = [this](bool ok) { loadFinished(ok); };
     hooks.urlChanged = [this] { updateHistoryItems(); };
@@ -114,6 +122,7 @@ void CLifecyclePanel::startEngine() {
         if (navigable(url)) shell::openAddress(url.toString().toStdString());
     };
     site_ = create(this, &hooks);
+    if (!site_) return failed(QStringLiteral("no OpenGL context for the browser"));
     engine_ = site_->widget();
     engine_->setObjectName("site");
     stack_->addWidget(engine_);

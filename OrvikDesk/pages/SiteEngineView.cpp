@@ -1,6 +1,8 @@
 // The module OrvikSiteView: the service site in Qt WebEngine, loaded by page 0 once its first
 // frame is out.
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QOpenGLContext>
 #include <QVBoxLayout>
 #include <QWebEngineClientCertificateSelection>
 #include <QWebEngineDownloadRequest>
@@ -90,7 +92,21 @@ private:
 
 }  // namespace orvikdesk
 
+// Qt's own setter of the context every window shares; QGuiApplication calls it at start when asked.
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
+
 extern "C" Q_DECL_EXPORT orvikdesk::CSiteView* orvikCreateSiteView(QWidget* parent,
                                                                    const orvikdesk::CSiteView::Hooks* hooks) {
+    // The browser draws through a context shared with the windows. Made here, once the window is on
+    // the screen, rather than by the application at start, where loading the graphics driver would
+    // hold back the first frame.
+    if (!QOpenGLContext::globalShareContext()) {
+        auto* shared = new QOpenGLContext(QCoreApplication::instance());
+        if (!shared->create()) {
+            delete shared;
+            return nullptr;
+        }
+        qt_gl_set_global_share_context(shared);
+    }
     return new orvikdesk::CSiteEngineView(parent, hooks ? *hooks : orvikdesk::CSiteView::Hooks{});
 }
