@@ -110,28 +110,7 @@ bool CFoxContactView::configure(int row, QWidget* owner) {
 void CFoxContactView::batch(QWidget* owner, const std::function<void()>& reread) {
     foxmail_.LoadAddressBooks();
     std::vector<CLdapBatch::Candidate> candidates = CLdapBatch::FoxmailCandidates(foxmail_);
-    // The book was read again: the rows shown must follow it, but only once the candidates,
-    // which point into it, are done with.
-    if (candidates.empty()) {
-        reread();
-        noCandidates(owner);
-        return;
-    }
-    CDlgLdapBatchCon dialog(candidates, CDlgLdapBatchCon::Foxmail, owner);
-    if (dialog.exec() != QDialog::Accepted) {
-        reread();
-        return;
-    }
-    bool failed = false;
-    const int count =
-        CLdapBatch::Apply(CLdapBatch::Foxmail, candidates, nullptr, &foxmail_,
-                          [&failed](size_t, CLdapBatch::Outcome o) { failed = failed || o == CLdapBatch::Failed; });
-    reread();
-    if (failed) {
-        controls::message(owner, "设置默认证书失败！", MB_OK | MB_ICONSTOP);
-        return;
-    }
-    summary(owner, count);
+    runBookBatch(owner, CLdapBatch::Foxmail, candidates, nullptr, &foxmail_, reread);
 }
 
 }  // namespace orvikdesk

@@ -3,6 +3,7 @@
 #include <winuser.h>
 
 #include "dialogs/DialogControls.h"
+#include "dialogs/LdapBatchDialog.h"
 #include "pages/FoxmailView.h"
 #include "pages/OutlookExpressView.h"
 #include "pages/ThunderbirdView.h"
@@ -39,6 +40,31 @@ void CMailClientView::summary(QWidget* owner, int count) {
 
 void CMailClientView::noCandidates(QWidget* owner) {
     controls::message(owner, "可需要批量配置的联系人个数为零！", MB_OK | MB_ICONINFORMATION);
+}
+
+void CMailClientView::runBookBatch(QWidget* owner, CLdapBatch::Kind kind,
+                                   std::vector<CLdapBatch::Candidate>& candidates, COEAddrBook* book, CFoxmail* foxmail,
+                                   const std::function<void()>& reread) {
+    if (candidates.empty()) {
+        reread();
+        noCandidates(owner);
+        return;
+    }
+    CDlgLdapBatchCon dialog(candidates, static_cast<CDlgLdapBatchCon::Mode>(kind), owner);
+    if (dialog.exec() != QDialog::Accepted) {
+        reread();
+        return;
+    }
+    bool failed = false;
+    const int count = CLdapBatch::Apply(kind, candidates, book, foxmail, [&failed](size_t, CLdapBatch::Outcome o) {
+        failed = failed || o == CLdapBatch::Failed;
+    });
+    reread();
+    if (failed) {
+        controls::message(owner, "设置默认证书失败！", MB_OK | MB_ICONSTOP);
+        return;
+    }
+    summary(owner, count);
 }
 
 }  // namespace orvikdesk

@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "LdapBatch.h"
+
 class QWidget;
 
 namespace orvikdesk {
@@ -63,6 +65,11 @@ protected:
     static void saved(QWidget* owner, bool ok);
     static void summary(QWidget* owner, int count);
     static void noCandidates(QWidget* owner);
+    // The batch of an address book once its candidates are found: the dialog, the directory for
+    // each chosen contact, then what came of it. The candidates point into the book, so `reread`
+    // (the rows following the book read again) runs only once they are done with.
+    static void runBookBatch(QWidget* owner, CLdapBatch::Kind kind, std::vector<CLdapBatch::Candidate>& candidates,
+                             COEAddrBook* book, CFoxmail* foxmail, const std::function<void()>& reread);
 };
 
 }  // namespace orvikdesk

@@ -132,28 +132,7 @@ void COEContactView::batch(QWidget* owner, const std::function<void()>& reread) 
     COtherCertStore store;
     store.OpenCertStore();
     std::vector<CLdapBatch::Candidate> candidates = CLdapBatch::OutlookCandidates(book_, store);
-    // The book was read again: the rows shown must follow it, but only once the candidates,
-    // which point into it, are done with.
-    if (candidates.empty()) {
-        reread();
-        noCandidates(owner);
-        return;
-    }
-    CDlgLdapBatchCon dialog(candidates, CDlgLdapBatchCon::OutlookExpress, owner);
-    if (dialog.exec() != QDialog::Accepted) {
-        reread();
-        return;
-    }
-    bool failed = false;
-    const int count =
-        CLdapBatch::Apply(CLdapBatch::OutlookExpress, candidates, &book_, nullptr,
-                          [&failed](size_t, CLdapBatch::Outcome o) { failed = failed || o == CLdapBatch::Failed; });
-    reread();
-    if (failed) {
-        controls::message(owner, "设置默认证书失败！", MB_OK | MB_ICONSTOP);
-        return;
-    }
-    summary(owner, count);
+    runBookBatch(owner, CLdapBatch::OutlookExpress, candidates, &book_, nullptr, reread);
 }
 
 CMailClientView::EmptyHint COEContactView::emptyHint() const {
