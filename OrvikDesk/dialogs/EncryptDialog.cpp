@@ -166,6 +166,8 @@ void CEncryptDialog::fillList() {
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(0, Qt::Unchecked);
     }
+    // Wide enough for what they hold: a cut issuer or date says nothing.
+    for (int c = 0; c < list_->columnCount(); ++c) list_->resizeColumnToContents(c);
 }
 
 void CEncryptDialog::showDefault() {

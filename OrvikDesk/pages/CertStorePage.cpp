@@ -172,7 +172,7 @@ void CCertStorePage::applyView() {
         icons_->setIconSize(QSize(32, 32));
         // Each label wraps in its own height; one size for all would elide the longer names.
         icons_->setUniformItemSizes(false);
-        icons_->setGridSize(QSize(120, 90));
+        icons_->setGridSize(QSize(150, 90));
         icons_->setSpacing(4);
         break;
     case View::SmallIcons:

@@ -64,7 +64,7 @@ void CReportList::setMode(Mode mode) {
     icons_->setFlow(mode == Mode::List ? QListView::TopToBottom : QListView::LeftToRight);
     icons_->setWrapping(true);
     icons_->setIconSize(large ? large_ : small_);
-    icons_->setGridSize(large ? QSize(120, 90) : QSize(200, 22));
+    icons_->setGridSize(large ? QSize(150, 90) : QSize(200, 22));
     setCurrentWidget(icons_);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QTreeWidget>
 #include <filesystem>
 
@@ -116,6 +117,18 @@ TEST_F(EncryptRecipient, AWideDefaultIsRefusedWhenChosenAndWhenFoundStored) {
     EXPECT_EQ(MessageBoxFacade::lastText(), kTooLong.arg("本人宽"));
     EXPECT_TRUE(d.isVisible());
     EXPECT_FALSE(orvik::test::fileExists(dir.file("a.txt.ovk")));
+}
+
+TEST_F(EncryptRecipient, TheColumnsShowWhatTheyHoldUncut) {
+    other("常", 2048);
+    CEncryptDialog d;
+    d.show();
+    auto* list = control<QTreeWidget>(&d, CEncryptDialog::IDC_LIST);
+    QTreeWidgetItem* usual = row(d, "常");
+    ASSERT_TRUE(usual);
+    const QFontMetrics metrics(list->font());
+    for (int c = 1; c <= 2; ++c)
+        EXPECT_GE(list->columnWidth(c), metrics.horizontalAdvance(usual->text(c))) << "column " << c;
 }
 
 }  // namespace
