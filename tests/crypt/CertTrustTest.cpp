@@ -16,6 +16,7 @@
 #include "support/TempHome.h"
 #include "support/TestPki.h"
 
+using orvik::test::addToMachineStore;
 using orvik::test::addToSystemStore;
 using orvik::test::HttpServer;
 using orvik::test::IssuedCert;
@@ -103,12 +104,7 @@ TEST(CertTrust, TheAuthoritiesListShowsRootsOnceAndKnowsTheBuiltInOnes) {
     ASSERT_TRUE(addToSystemStore("Root", mine.der));
     ASSERT_TRUE(addToSystemStore("Disallowed", refused.der));
     // The deployment's root, installed for the machine.
-    HCERTSTORE machine = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
-    ASSERT_TRUE(machine);
-    ASSERT_TRUE(CertAddEncodedCertificateToStore(
-        machine, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(pki.root().der.data()),
-        static_cast<DWORD>(pki.root().der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
-    CertCloseStore(machine, 0);
+    ASSERT_TRUE(addToMachineStore("Root", pki.root().der));
 
     CCaCertStore intermediates;
     ASSERT_EQ(intermediates.OpenCertStore(), 0);

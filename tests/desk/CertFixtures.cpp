@@ -3,7 +3,9 @@
 
 #include "CertFixtures.h"
 
+#include <OEAddrBook.h>
 #include <orvik/Owned.h>
+#include <wabtags.h>
 
 #include "dialogs/CertificateViewer.h"
 #include "ui/FileDialogFacade.h"
@@ -47,6 +49,15 @@ CertUiTest::CertUiTest() {
 CertUiTest::~CertUiTest() {
     MessageBoxFacade::clear();
     FileDialogFacade::clear();
+}
+
+void addContact(const std::string& name, const std::string& email) {
+    COEAddrBook book;
+    CContact c;
+    c.setNewEntry(1);
+    c.findField(PR_DISPLAY_NAME)->setValue(name.c_str());
+    c.findField(PR_EMAIL_ADDRESS)->setValue(email.c_str());
+    ASSERT_EQ(book.SaveContact(&c), 0);
 }
 
 }  // namespace orvikdesk::test

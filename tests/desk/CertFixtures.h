@@ -20,6 +20,8 @@ namespace orvikdesk::test {
 std::string makePfx(const orvik::test::IssuedCert& cert, const std::string& password);
 // Whether the PKCS #12 file at path opens with password.
 bool pfxOpens(const std::string& path, const std::string& password);
+// A contact with this name and address saved in the user's address book.
+void addContact(const std::string& name, const std::string& email);
 
 class CertUiTest : public ::testing::Test {
 protected:

@@ -91,14 +91,6 @@ protected:
         orvik::test::setUserValue(key, "Account Name", REG_SZ, name + '\0');
         orvik::test::setUserValue(key, "SMTP Email Address", REG_SZ, email + '\0');
     }
-    static void contact(const std::string& name, const std::string& email) {
-        COEAddrBook book;
-        CContact c;
-        c.setNewEntry(1);
-        c.findField(PR_DISPLAY_NAME)->setValue(name.c_str());
-        c.findField(PR_EMAIL_ADDRESS)->setValue(email.c_str());
-        ASSERT_EQ(book.SaveContact(&c), 0);
-    }
     // A Foxmail folder with one account and one contact, not yet known to the registry.
     std::string foxmailFolder(bool withContact = true) {
         const std::string fox = dir.path() + "/Foxmail";
@@ -243,7 +235,7 @@ TEST_F(MailPage, EachEmptyListSaysWhatItNeedsAndOffersIt) {
 
 TEST_F(MailPage, OneInterfaceDrivesEveryClient) {
     account("工作邮箱", "zhang@example.cn");
-    contact("李四", "lisi@example.cn");
+    addContact("李四", "lisi@example.cn");
     ASSERT_EQ(CFoxmail::SetFoxmailDir(foxmailFolder()), 0);
     thunderbird(true);
     QWidget owner;
@@ -303,7 +295,7 @@ TEST_F(MailPage, TheViewModeOfEachLevelSurvivesARestart) {
 }
 
 TEST_F(MailPage, ThePageAndItsDialogsNameEveryControl) {
-    contact("李四", "lisi@example.cn");
+    addContact("李四", "lisi@example.cn");
     CMailPage page;
     shown(page);
     EXPECT_EQ(unnamedControls(&page), QStringList()) << "first level";

@@ -134,14 +134,6 @@ protected:
         orvik::test::setUserValue(key, "Account Name", REG_SZ, name + std::string(1, '\0'));
         orvik::test::setUserValue(key, "SMTP Email Address", REG_SZ, email + std::string(1, '\0'));
     }
-    static void contact(const std::string& name, const std::string& email) {
-        COEAddrBook book;
-        CContact c;
-        c.setNewEntry(1);
-        c.findField(PR_DISPLAY_NAME)->setValue(name.c_str());
-        c.findField(PR_EMAIL_ADDRESS)->setValue(email.c_str());
-        ASSERT_EQ(book.SaveContact(&c), 0);
-    }
     static std::string thumbOf(const IssuedCert& c) {
         CDigitalCertificate cert(c.der.data(), static_cast<int>(c.der.size()), CDigitalCertificate::ENC_DER);
         std::string thumb;
@@ -208,7 +200,7 @@ void waitForLookup(CDirectoryLookup* lookup) {
 
 TEST_F(MailSetup, PageLevelsMenusAndViews) {
     account("00000001", "工作邮箱", "zhang@example.cn");
-    contact("李四", "lisi@example.cn");
+    addContact("李四", "lisi@example.cn");
     CMailPage page;
     page.resize(500, 400);
     page.show();
@@ -359,7 +351,7 @@ TEST_F(MailSetup, AnAccountWithoutCertificatesOfItsAddressGetsAnEmptyChooser) {
 }
 
 TEST_F(MailSetup, ContactDefaultCertificateIsSetFromTheSystemAndRemoved) {
-    contact("李四", "lisi@example.cn");
+    addContact("李四", "lisi@example.cn");
     IssuedCert lisi = other("李四", "lisi@example.cn");
     other("李四 签名", "lisi@example.cn", 0x80);
     CMailPage page;
@@ -405,7 +397,7 @@ TEST_F(MailSetup, ContactCertificateFromTheDirectoryGoesIntoOtherPeoplesStore) {
     Slapd slapd({.defaultSearchBase = true,
                  .entries = {{.cn = "王五", .mail = "wangwu@example.cn", .certificates = {found.der}}}});
     pointAt(slapd);
-    contact("王五", "wangwu@example.cn");
+    addContact("王五", "wangwu@example.cn");
     CMailPage page;
     page.open(CMailPage::OEContacts);
     onNextModal<CDlgContactCert>([](CDlgContactCert* d) {
@@ -648,7 +640,7 @@ TEST_F(MailSetup, BatchRunsChoosesAndApplies) {
     trustTestAuthorities();
     Slapd slapd({.defaultSearchBase = true, .entries = batchBook(6)});
     pointAt(slapd);
-    for (int i = 0; i < 6; ++i) contact("联系人" + std::to_string(i), "p" + std::to_string(i) + "@example.cn");
+    for (int i = 0; i < 6; ++i) addContact("联系人" + std::to_string(i), "p" + std::to_string(i) + "@example.cn");
     CMailPage page;
     page.open(CMailPage::OEContacts);
     onNextModal<CDlgLdapBatchCon>([](CDlgLdapBatchCon* d) {
@@ -755,7 +747,7 @@ TEST_F(MailSetup, BatchShowsEachResultsChecksAndNeverChoosesAnUnverifiedOne) {
                              {.cn = "伪", .mail = "forged@example.cn", .certificates = {forged.der}},
                              {.cn = "旧", .mail = "old@example.cn", .certificates = {old.der}}}});
     pointAt(slapd);
-    for (const char* who : {"good", "forged", "old"}) contact(who, std::string(who) + "@example.cn");
+    for (const char* who : {"good", "forged", "old"}) addContact(who, std::string(who) + "@example.cn");
     CMailPage page;
     page.open(CMailPage::OEContacts);
     onNextModal<CDlgLdapBatchCon>([](CDlgLdapBatchCon* d) {

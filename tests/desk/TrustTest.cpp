@@ -36,6 +36,7 @@
 
 using namespace orvikdesk;
 using namespace orvikdesk::test;
+using orvik::test::addToMachineStore;
 using orvik::test::addToSystemStore;
 using orvik::test::contextOf;
 using orvik::test::IssuedCert;
@@ -146,12 +147,7 @@ TEST_F(Trust, ARootIsTrustedAndDistrustedAfterAConfirmationThatShowsItsThumbprin
 }
 
 TEST_F(Trust, ABuiltInAuthorityMayBeDistrustedButNotDeleted) {
-    HCERTSTORE machine = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
-    ASSERT_TRUE(machine);
-    ASSERT_TRUE(CertAddEncodedCertificateToStore(
-        machine, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(pki.root().der.data()),
-        static_cast<DWORD>(pki.root().der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
-    CertCloseStore(machine, 0);
+    ASSERT_TRUE(addToMachineStore("Root", pki.root().der));
     CCaCertPage page;
     page.refresh();
     EXPECT_EQ(trustOf(page, pki.root()), QStringLiteral("受信任的根证书（内置）"));

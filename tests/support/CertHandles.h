@@ -32,4 +32,12 @@ inline bool addToSystemStore(const char* name, const std::string& der) {
                                             static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
 }
 
+// The same for the machine's store `name`: what the deployment installed for every user.
+inline bool addToMachineStore(const char* name, const std::string& der) {
+    StorePtr store(CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, name));
+    return store &&
+           CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                            static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+}
+
 }  // namespace orvik::test
